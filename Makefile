@@ -1,0 +1,52 @@
+# Thin wrapper over the CMake presets so that a fresh Debian 12 machine needs only two commands.
+SHELL := /bin/bash
+MAKEFLAGS += --no-print-directory
+.SHELLFLAGS := -euo pipefail -c
+
+JOBS ?= 2
+BUILD_DIR := build
+
+.PHONY: all build run test bench clean deps deps-test
+
+all: build
+
+deps:
+	bash tools/setup-deps.sh
+
+deps-test:
+	bash tools/setup-deps.sh --test
+
+# Configure only when the build tree is missing or the presets changed; afterwards
+# `cmake --build` re-runs CMake by itself whenever a CMakeLists.txt changes.
+$(BUILD_DIR)/dev/CMakeCache.txt: CMakePresets.json | deps
+	cmake --preset dev
+
+$(BUILD_DIR)/asan/CMakeCache.txt: CMakePresets.json | deps-test
+	cmake --preset asan
+
+$(BUILD_DIR)/release/CMakeCache.txt: CMakePresets.json | deps-test
+	cmake --preset release
+
+build: $(BUILD_DIR)/dev/CMakeCache.txt
+	cmake --build --preset dev -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/dev/app/lyravox
+
+test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt
+	cmake --build --preset asan -j$(JOBS)
+	ctest --preset asan
+
+bench: deps-test $(BUILD_DIR)/release/CMakeCache.txt
+	cmake --build --preset release -j$(JOBS)
+	@found=0; \
+	for exe in $(BUILD_DIR)/release/bench/bench_*; do \
+	    if [[ -f "$$exe" && -x "$$exe" ]]; then \
+	        found=1; \
+	        "$$exe"; \
+	    fi; \
+	done; \
+	if ((found == 0)); then echo "no benchmark executables in $(BUILD_DIR)/release/bench"; fi
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,9 @@
+#include "playback/playback.h"
+
+namespace lyravox::playback {
+
+std::string_view layerName() noexcept {
+    return "playback";
+}
+
+}  // namespace lyravox::playback
