@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+namespace lyravox::synthesis {
+
+// SplitMix64: the same numbers on every compiler and library, unlike std's distributions,
+// so that a build anywhere renders the same clips bit for bit.
+class PseudoRandom {
+public:
+    explicit PseudoRandom(std::uint64_t seed) : state_(seed) {}
+
+    std::uint64_t next()
+    {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+
+    // Uniform in [0, 1).
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+
+private:
+    std::uint64_t state_;
+};
+
+} // namespace lyravox::synthesis
