@@ -28,6 +28,8 @@ struct ClipRecipe {
         AlignedVoiceGain // the loudness of the voice that forms the peak
     };
     PeakControl peakControl = PeakControl::FastStage;
+    // The rise time of the last voice that crests at the peak is chosen to put the peak in place.
+    bool riseSetsPeakTime = true;
     std::vector<VoiceParams> voices;
 };
 

@@ -20,6 +20,7 @@ struct StringRow {
     std::size_t sampleCount;
     std::size_t leadingZeroCount;
     double onsetS; // used where the clip starts inside the attack (no zero run)
+    double pickRampS;
     double peakTimeS;
     double peakDbfs;
     bool negativePeak;
@@ -37,6 +38,7 @@ ClipRecipe stringClip(const StringRow &row)
     VoiceParams voice;
     voice.fundamentalHz = equalTemperedHz(row.midiNote);
     voice.onsetS = row.leadingZeroCount > 0 ? zeroRunOnsetS(row.leadingZeroCount) : row.onsetS;
+    voice.pickRampS = row.pickRampS;
     voice.inharmonicity = row.inharmonicity;
     voice.partialLevelsDb = row.partialLevelsDb;
     voice.slowDecayDbPerS = row.decayDbPerS;
@@ -72,7 +74,8 @@ struct ChordNote {
 
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
-                     double decayDbPerS, const std::vector<ChordNote> &notes, std::uint64_t seed)
+                     double decayDbPerS, double firstPickRampS, const std::vector<ChordNote> &notes,
+                     std::uint64_t seed)
 {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
@@ -104,6 +107,7 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
     }
     // The first note starts with the first non-zero sample.
     recipe.voices.front().onsetS = zeroRunOnsetS(leadingZeroCount);
+    recipe.voices.front().pickRampS = firstPickRampS;
     return recipe;
 }
 
@@ -112,17 +116,17 @@ std::vector<ClipRecipe> makeRecipes()
     // Partial levels follow the tone of each string as it leaves the pickup: the low E's third
     // partial, the G's second and fourth, the B's and high E's third lead.
     const std::vector<StringRow> strings = {
-        {"E", 40, 42400, 0, -0.0004, 0.063, 20.0 * std::log10(32767.0 / 32768.0), true, -32.7, 20.7,
+        {"E", 40, 42400, 0, -0.00012, 0.0003, 0.063, 20.0 * std::log10(32767.0 / 32768.0), true, -32.7, 20.7,
          2.0e-5, {-8, -4, 0, -5, -7, -10, -12, -14}, 80.0, 3.0, 11},
-        {"A", 45, 53984, 130, 0.0, 0.055, -0.43, false, -39.3, 25.8, 2.5e-5,
+        {"A", 45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8, 2.5e-5,
          {0, -3, -6, -8, -10, -13, -15, -18}, 80.0, 6.0, 12},
-        {"D", 50, 72704, 583, 0.0, 0.029, -0.02, false, -45.0, 22.0, 3.0e-5,
+        {"D", 50, 72704, 583, 0.0, 0.0, 0.029, -0.02, false, -45.0, 22.0, 3.0e-5,
          {0, -1.5, -6, -9, -11, -13, -16, -19}, 80.0, 3.0, 13},
-        {"G", 55, 64256, 456, 0.0, 0.037, -0.13, false, -47.8, 22.0, 3.5e-5,
+        {"G", 55, 64256, 456, 0.0, 0.0006, 0.037, -0.13, false, -47.8, 22.0, 3.5e-5,
          {-6, 0, -5, -0.5, -9, -12, -14, -17}, 80.0, 3.0, 14},
-        {"H", 59, 61952, 263, 0.0, 0.023, -0.07, false, -49.1, 29.7, 4.0e-5,
+        {"H", 59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7, 4.0e-5,
          {-6, -3, 0, -6, -8, -11, -14, -17}, 80.0, 3.0, 15},
-        {"E1", 64, 50304, 646, 0.0, 0.027, 0.0, true, -45.7, 32.8, 4.0e-5,
+        {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027, 0.0, true, -45.7, 32.8, 4.0e-5,
          {-5, -2, 0, -7, -10, -13, -16, -20}, 80.0, 3.0, 16},
     };
 
@@ -131,22 +135,24 @@ std::vector<ClipRecipe> makeRecipes()
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
-    recipes.push_back(chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9,
+    recipes.push_back(chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016,
                                 {
-                                    {40, 0.0, -3.5, 26.0, {-12, -6, -6, -4, -10, -12, -14, -16}, true},
-                                    {47, 0.12, -3.5, 26.0, {-10, -4, -8, -6, -10, -8, -12, -8}, true},
-                                    {52, 0.25, -6.0, 16.0, {0, -10, -16, -8, -10, -14, -16, -18}, true, 1.39},
-                                    {56, 0.38, -6.0, 20.0, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
-                                    {59, 0.51, -4.5, 27.0, {-7, -14, -2, -8, -14, -15, -17, -19}, true},
-                                    {64, 0.63, 1.0, 26.0, {-10, -9, -5, -16, -16, -18, -20, -22}, true},
+                                    {40, 0.0, -2.5, 26.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
+                                    {47, 0.12, -5.0, 26.0, {-10, -4, -8, -6, -10, -8, -12, -8}, false},
+                                    {52, 0.25, -6.0, 16.0, {0, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
+                                    {56, 0.38, -6.5, 20.0, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
+                                    {59, 0.51, -5.5, 27.0, {-7, -14, -2, -8, -14, -15, -17, -19}, true},
+                                    // E4 swells into the chord's peak; it is picked a little early so that its slow rise is
+                                    // heard to enter at 0.63 s.
+                                    {64, 0.622, 1.5, 26.0, {-10, -9, -7, -22, -16, -18, -20, -22}, true},
                                 },
                                 101));
     // G major picked from the low G upwards.
-    recipes.push_back(chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6,
+    recipes.push_back(chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012,
                                 {
-                                    {43, 0.0, 0.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
-                                    {47, 0.13, 0.0, 26.0, {-10, -4, -9, -8, -10, -12, -14, -16}, true},
-                                    {50, 0.25, -1.5, 30.0, {-4, -3, -10, -12, -14, -16, -18, -20}, true},
+                                    {43, 0.0, 1.0, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
+                                    {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},
+                                    {50, 0.245, -1.5, 30.0, {-4, -3, -10, -12, -14, -16, -18, -20}, true},
                                     {55, 0.38, -2.0, 26.0, {-6, -3, -10, -4, -14, -16, -18, -20}, true},
                                     {59, 0.51, -2.0, 26.0, {-2, -4, 0, -1, -14, -15, -17, -19}, false},
                                     {67, 0.63, 0.0, 24.0, {0, -5, -20, -18, -18, -20, -22, -24}, false},

@@ -131,7 +131,7 @@ std::vector<VoiceParams> tunedVoices(const ClipRecipe &recipe, const Knobs &knob
     }
     // The last voice to enter before the peak of those whose partials crest together then must
     // also be at its loudest then; the earlier ones keep their own rise.
-    if (crestVoice != nullptr) {
+    if (crestVoice != nullptr && recipe.riseSetsPeakTime) {
         VoiceParams &voice = *crestVoice;
         const double targetS = recipe.peakTimeS - voice.onsetS;
         const double searchToS = 2.0 * targetS + 0.05;

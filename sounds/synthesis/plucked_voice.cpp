@@ -144,7 +144,10 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
         const double white = 2.0 * random.unit() - 1.0;
         noiseState = noiseSmoothing * noiseState + (1.0 - noiseSmoothing) * white;
         value += noiseAmplitude * 4.0 * noiseState * std::exp(-tS / voice.pickNoiseDecayS);
-        clip[n] += value * dampGain(voice, tS);
+        const double ramp = tS < voice.pickRampS
+                                ? 0.5 - 0.5 * std::cos(std::numbers::pi * tS / voice.pickRampS)
+                                : 1.0;
+        clip[n] += value * ramp * dampGain(voice, tS);
     }
 }
 

@@ -23,6 +23,7 @@ struct VoiceParams {
     double fastDecayDbPerS = 90.0;
     double fastWeight = 0.3; // share of each partial's amplitude in the fast stage
     double riseS = 0.005;    // rise time constant of partial 1; higher partials speak sooner
+    double pickRampS = 0.0; // the pick lets go of the string over this time
     double pickNoiseLevel = 0.06; // relative to the sum of the partial amplitudes
     double pickNoiseDecayS = 0.004;
     double glideCents = 3.0; // the string starts sharp while its tension settles
