@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <set>
 
 namespace lyravox::test {
@@ -44,6 +45,7 @@ struct ShapeRow {
     double endDbfs;
     double decayDbPerS;
     bool chord;
+    friend void PrintTo(const ShapeRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class ClipShape : public testing::TestWithParam<ShapeRow> {};
@@ -105,6 +107,7 @@ struct StringRow {
     std::set<int> strongestPartials; // either may lead where two are nearly equal
     bool fallsFastEarly;             // the level drops faster than the ring's rate before 0.2 s
     double decayDbPerS;
+    friend void PrintTo(const StringRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class StringClip : public testing::TestWithParam<StringRow> {};
@@ -170,6 +173,7 @@ struct ChordRow {
     std::vector<double> entriesS;
     std::set<std::string> strongestFromLate; // note names of the strongest peaks from 0.7 s
     std::string strongest;
+    friend void PrintTo(const ChordRow &row, std::ostream *os) { *os << row.name; }
 };
 
 class ChordClip : public testing::TestWithParam<ChordRow> {};

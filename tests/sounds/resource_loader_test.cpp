@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <ostream>
 #include <string_view>
 
 namespace lyravox::test {
@@ -24,6 +25,7 @@ std::string_view tagAt(const std::vector<std::uint8_t> &image, std::size_t offse
 struct LookupCase {
     std::string query;
     std::size_t imageBytes; // 0: the lookup must fail
+    friend void PrintTo(const LookupCase &c, std::ostream *os) { *os << '"' << c.query << '"'; }
 };
 
 class Lookup : public testing::TestWithParam<LookupCase> {};
@@ -96,6 +98,7 @@ TEST(LoadResource, CarriesEightClipsOf994976BytesInAll)
 struct FormatCase {
     std::string name;
     std::size_t samples;
+    friend void PrintTo(const FormatCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class CanonicalWave : public testing::TestWithParam<FormatCase> {};
