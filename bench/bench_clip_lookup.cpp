@@ -10,8 +10,7 @@
 
 namespace {
 
-double medianLookupUs(std::string_view name)
-{
+double medianLookupUs(std::string_view name) {
     constexpr int kRounds = 2000;
     std::vector<double> timesUs;
     timesUs.reserve(kRounds);
@@ -29,14 +28,16 @@ double medianLookupUs(std::string_view name)
     return timesUs[kRounds / 2];
 }
 
-} // namespace
+}  // namespace
 
-int main()
-{
+int main() {
     std::size_t totalBytes = 0;
-    for (std::string_view name : lyravox::sounds::resourceNames(lyravox::sounds::kWaveResourceType)) {
-        totalBytes += lyravox::sounds::loadResource(name, lyravox::sounds::kWaveResourceType).size();
-        std::printf("clip_lookup_%s_median %.1f us\n", std::string(name).c_str(), medianLookupUs(name));
+    for (std::string_view name :
+         lyravox::sounds::resourceNames(lyravox::sounds::kWaveResourceType)) {
+        totalBytes +=
+                lyravox::sounds::loadResource(name, lyravox::sounds::kWaveResourceType).size();
+        std::printf("clip_lookup_%s_median %.1f us\n", std::string(name).c_str(),
+                    medianLookupUs(name));
     }
     std::printf("embedded_clip_bytes %zu bytes\n", totalBytes);
     return 0;

@@ -9,7 +9,7 @@ namespace lyravox::sounds::embedded {
 
 struct ClipImage {
     std::string_view resourceName;
-    const unsigned char *bytes;
+    const unsigned char* bytes;
     std::size_t size;
 };
 
@@ -17,9 +17,9 @@ extern const ClipImage kE;
 extern const ClipImage kA;
 extern const ClipImage kD;
 extern const ClipImage kG;
-extern const ClipImage kH; // the B string: H is the German letter name of the note B
+extern const ClipImage kH;  // the B string: H is the German letter name of the note B
 extern const ClipImage kE1;
 extern const ClipImage kCHORD1;
 extern const ClipImage kCHORD2;
 
-} // namespace lyravox::sounds::embedded
+}  // namespace lyravox::sounds::embedded

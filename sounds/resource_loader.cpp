@@ -8,40 +8,36 @@
 namespace lyravox::sounds {
 namespace {
 
-const std::array<const embedded::ClipImage *, 8> &clipImages()
-{
-    static const std::array<const embedded::ClipImage *, 8> images = {
-        &embedded::kA,  &embedded::kCHORD1, &embedded::kCHORD2, &embedded::kD,
-        &embedded::kE,  &embedded::kE1,     &embedded::kG,      &embedded::kH,
+const std::array<const embedded::ClipImage*, 8>& clipImages() {
+    static const std::array<const embedded::ClipImage*, 8> images = {
+            &embedded::kA, &embedded::kCHORD1, &embedded::kCHORD2, &embedded::kD,
+            &embedded::kE, &embedded::kE1,     &embedded::kG,      &embedded::kH,
     };
     return images;
 }
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-           && std::equal(a.begin(), a.end(), b.begin(),
-                         [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string describe(std::string_view name, std::string_view type)
-{
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return asciiLower(x) == asciiLower(y);
+           });
+}
+
+std::string describe(std::string_view name, std::string_view type) {
     return "no resource named \"" + std::string(name) + "\" of type \"" + std::string(type) + "\"";
 }
 
-} // namespace
+}  // namespace
 
 ResourceNotFound::ResourceNotFound(std::string_view name, std::string_view type)
-    : std::runtime_error(describe(name, type))
-{
-}
+    : std::runtime_error(describe(name, type)) {}
 
-std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view type)
-{
+std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view type) {
     if (equalIgnoringAsciiCase(type, kWaveResourceType)) {
-        for (const embedded::ClipImage *image : clipImages()) {
+        for (const embedded::ClipImage* image : clipImages()) {
             if (equalIgnoringAsciiCase(name, image->resourceName))
                 return {image->bytes, image->bytes + image->size};
         }
@@ -49,14 +45,13 @@ std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view t
     throw ResourceNotFound(name, type);
 }
 
-std::vector<std::string_view> resourceNames(std::string_view type)
-{
+std::vector<std::string_view> resourceNames(std::string_view type) {
     std::vector<std::string_view> names;
     if (equalIgnoringAsciiCase(type, kWaveResourceType)) {
-        for (const embedded::ClipImage *image : clipImages())
+        for (const embedded::ClipImage* image : clipImages())
             names.push_back(image->resourceName);
     }
     return names;
 }
 
-} // namespace lyravox::sounds
+}  // namespace lyravox::sounds

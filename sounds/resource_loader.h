@@ -27,4 +27,4 @@ std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view t
 // The stored names of the resources of this type, as the program carries them.
 std::vector<std::string_view> resourceNames(std::string_view type);
 
-} // namespace lyravox::sounds
+}  // namespace lyravox::sounds

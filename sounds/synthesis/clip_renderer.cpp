@@ -8,8 +8,8 @@
 namespace lyravox::synthesis {
 namespace {
 
-constexpr std::size_t kWindowSamples = 2205; // 50 ms
-constexpr std::size_t kHopSamples = 441;     // 10 ms
+constexpr std::size_t kWindowSamples = 2205;  // 50 ms
+constexpr std::size_t kHopSamples = 441;      // 10 ms
 
 constexpr double kAlignedGainRangeDb = 10.0;
 constexpr double kPeakTimeToleranceS = 0.005;
@@ -22,18 +22,18 @@ struct Knobs {
     double peakiness = 0.0;
 };
 
-double levelDb(double rms) { return 20.0 * std::log10(std::max(rms, 1e-12)); }
+double levelDb(double rms) {
+    return 20.0 * std::log10(std::max(rms, 1e-12));
+}
 
-double rmsOf(std::span<const double> x)
-{
+double rmsOf(std::span<const double> x) {
     double sum = 0.0;
     for (double v : x)
         sum += v * v;
     return std::sqrt(sum / static_cast<double>(x.size()));
 }
 
-std::size_t peakIndex(std::span<const double> x)
-{
+std::size_t peakIndex(std::span<const double> x) {
     const auto it = std::max_element(x.begin(), x.end(),
                                      [](double a, double b) { return std::abs(a) < std::abs(b); });
     return static_cast<std::size_t>(it - x.begin());
@@ -41,8 +41,7 @@ std::size_t peakIndex(std::span<const double> x)
 
 // Least-squares slope of the 50 ms RMS level over the windows lying wholly after fromS,
 // as a positive rate for a falling level.
-double decayRateDbPerS(std::span<const double> x, double fromS)
-{
+double decayRateDbPerS(std::span<const double> x, double fromS) {
     const auto first = static_cast<std::size_t>(std::ceil(fromS * kSampleRateHz));
     double sumT = 0.0, sumL = 0.0, sumTT = 0.0, sumTL = 0.0;
     double count = 0.0;
@@ -58,15 +57,13 @@ double decayRateDbPerS(std::span<const double> x, double fromS)
     return -(count * sumTL - sumT * sumL) / (count * sumTT - sumT * sumT);
 }
 
-double endLevelRelativeDb(std::span<const double> x)
-{
+double endLevelRelativeDb(std::span<const double> x) {
     const double peak = std::abs(x[peakIndex(x)]);
     return levelDb(rmsOf(x.last(kWindowSamples))) - levelDb(peak);
 }
 
 // Time after the onset at which the voice's envelope sum is largest.
-double envelopePeakS(const VoiceParams &voice, double searchToS)
-{
+double envelopePeakS(const VoiceParams& voice, double searchToS) {
     double bestS = 0.0, best = -1.0;
     for (double tS = 0.0; tS <= searchToS; tS += 0.0001) {
         const double e = envelopeSum(voice, tS);
@@ -79,8 +76,8 @@ double envelopePeakS(const VoiceParams &voice, double searchToS)
 }
 
 // Root of a monotone f on [lo, hi] by regula falsi (Illinois); clamps where f has no sign change.
-double solveMonotone(const std::function<double(double)> &f, double lo, double hi, double tolerance)
-{
+double solveMonotone(const std::function<double(double)>& f, double lo, double hi,
+                     double tolerance) {
     double fLo = f(lo), fHi = f(hi);
     if (fLo * fHi > 0.0)
         return std::abs(fLo) < std::abs(fHi) ? lo : hi;
@@ -108,16 +105,15 @@ double solveMonotone(const std::function<double(double)> &f, double lo, double h
     return x;
 }
 
-std::vector<VoiceParams> tunedVoices(const ClipRecipe &recipe, const Knobs &knobs)
-{
+std::vector<VoiceParams> tunedVoices(const ClipRecipe& recipe, const Knobs& knobs) {
     std::vector<VoiceParams> voices = recipe.voices;
-    VoiceParams *crestVoice = nullptr;
-    for (VoiceParams &voice : voices) {
-        if (voice.alignAtPeak && voice.onsetS < recipe.peakTimeS
-            && (crestVoice == nullptr || voice.onsetS > crestVoice->onsetS))
+    VoiceParams* crestVoice = nullptr;
+    for (VoiceParams& voice : voices) {
+        if (voice.alignAtPeak && voice.onsetS < recipe.peakTimeS &&
+            (crestVoice == nullptr || voice.onsetS > crestVoice->onsetS))
             crestVoice = &voice;
     }
-    for (VoiceParams &voice : voices) {
+    for (VoiceParams& voice : voices) {
         voice.slowDecayDbPerS *= knobs.decayScale;
         if (recipe.peakControl == ClipRecipe::PeakControl::FastStage) {
             voice.fastWeight = std::max(knobs.peakiness, 0.0);
@@ -132,57 +128,55 @@ std::vector<VoiceParams> tunedVoices(const ClipRecipe &recipe, const Knobs &knob
     // The last voice to enter before the peak of those whose partials crest together then must
     // also be at its loudest then; the earlier ones keep their own rise.
     if (crestVoice != nullptr && recipe.riseSetsPeakTime) {
-        VoiceParams &voice = *crestVoice;
+        VoiceParams& voice = *crestVoice;
         const double targetS = recipe.peakTimeS - voice.onsetS;
         const double searchToS = 2.0 * targetS + 0.05;
         const double logRise = solveMonotone(
-            [&](double logRiseS) {
-                voice.riseS = std::exp(logRiseS);
-                return envelopePeakS(voice, searchToS) - targetS;
-            },
-            std::log(0.0002), std::log(0.2), 0.00005);
+                [&](double logRiseS) {
+                    voice.riseS = std::exp(logRiseS);
+                    return envelopePeakS(voice, searchToS) - targetS;
+                },
+                std::log(0.0002), std::log(0.2), 0.00005);
         voice.riseS = std::exp(logRise);
     }
     return voices;
 }
 
-std::vector<double> synthesize(const ClipRecipe &recipe, const std::vector<VoiceParams> &voices)
-{
+std::vector<double> synthesize(const ClipRecipe& recipe, const std::vector<VoiceParams>& voices) {
     std::vector<double> clip(recipe.sampleCount, 0.0);
-    for (const VoiceParams &voice : voices)
+    for (const VoiceParams& voice : voices)
         addPluckedVoice(clip, kSampleRateHz, voice);
     return clip;
 }
 
-std::vector<double> synthesize(const ClipRecipe &recipe, const Knobs &knobs)
-{
+std::vector<double> synthesize(const ClipRecipe& recipe, const Knobs& knobs) {
     return synthesize(recipe, tunedVoices(recipe, knobs));
 }
 
-Knobs tune(const ClipRecipe &recipe)
-{
+Knobs tune(const ClipRecipe& recipe) {
     const double targetEndDb = recipe.endLevelDbfs - recipe.peakDbfs;
     Knobs knobs;
     auto weightFor = [&](double decayScale) {
         return solveMonotone(
-            [&](double weight) {
-                return endLevelRelativeDb(synthesize(recipe, Knobs{decayScale, weight})) - targetEndDb;
-            },
-            -1.0, recipe.peakControl == ClipRecipe::PeakControl::FastStage ? 0.97 : 1.0, 0.02);
+                [&](double weight) {
+                    return endLevelRelativeDb(synthesize(recipe, Knobs{decayScale, weight})) -
+                           targetEndDb;
+                },
+                -1.0, recipe.peakControl == ClipRecipe::PeakControl::FastStage ? 0.97 : 1.0, 0.02);
     };
     knobs.decayScale = solveMonotone(
-        [&](double decayScale) {
-            const double weight = weightFor(decayScale);
-            return decayRateDbPerS(synthesize(recipe, Knobs{decayScale, weight}), recipe.decayFitFromS)
-                   - recipe.decayDbPerS;
-        },
-        0.3, 2.5, 0.05);
+            [&](double decayScale) {
+                const double weight = weightFor(decayScale);
+                return decayRateDbPerS(synthesize(recipe, Knobs{decayScale, weight}),
+                                       recipe.decayFitFromS) -
+                       recipe.decayDbPerS;
+            },
+            0.3, 2.5, 0.05);
     knobs.peakiness = weightFor(knobs.decayScale);
     return knobs;
 }
 
-std::vector<std::int16_t> quantise(const ClipRecipe &recipe, std::vector<double> clip)
-{
+std::vector<std::int16_t> quantise(const ClipRecipe& recipe, std::vector<double> clip) {
     const std::size_t peakAt = peakIndex(clip);
     const double peakSample = std::round(32768.0 * std::pow(10.0, recipe.peakDbfs / 20.0));
     double scale = peakSample / std::abs(clip[peakAt]);
@@ -202,16 +196,14 @@ std::vector<std::int16_t> quantise(const ClipRecipe &recipe, std::vector<double>
     return samples;
 }
 
-void require(bool condition, const ClipRecipe &recipe, const std::string &what)
-{
+void require(bool condition, const ClipRecipe& recipe, const std::string& what) {
     if (!condition)
         throw RecipeNotMet(std::string(recipe.resourceName) + ": " + what);
 }
 
-} // namespace
+}  // namespace
 
-RenderedClip renderClip(const ClipRecipe &recipe)
-{
+RenderedClip renderClip(const ClipRecipe& recipe) {
     const Knobs knobs = tune(recipe);
     RenderedClip rendered;
     rendered.samples = quantise(recipe, synthesize(recipe, knobs));
@@ -220,14 +212,16 @@ RenderedClip renderClip(const ClipRecipe &recipe)
     std::transform(rendered.samples.begin(), rendered.samples.end(), measured.begin(),
                    [](std::int16_t s) { return s / 32768.0; });
     const std::size_t peakAt = peakIndex(measured);
-    rendered.shape = {static_cast<double>(peakAt) / kSampleRateHz, levelDb(std::abs(measured[peakAt])),
+    rendered.shape = {static_cast<double>(peakAt) / kSampleRateHz,
+                      levelDb(std::abs(measured[peakAt])),
                       decayRateDbPerS(measured, recipe.decayFitFromS),
                       levelDb(rmsOf(std::span<const double>(measured).last(kWindowSamples))),
-                      knobs.decayScale, knobs.peakiness};
+                      knobs.decayScale,
+                      knobs.peakiness};
 
-    const auto &s = rendered.samples;
+    const auto& s = rendered.samples;
     const auto zeros = static_cast<std::size_t>(
-        std::find_if(s.begin(), s.end(), [](std::int16_t v) { return v != 0; }) - s.begin());
+            std::find_if(s.begin(), s.end(), [](std::int16_t v) { return v != 0; }) - s.begin());
     require(zeros == recipe.leadingZeroCount, recipe,
             "zero run of " + std::to_string(zeros) + " samples");
     require(s.back() != 0, recipe, "last sample is zero");
@@ -236,4 +230,4 @@ RenderedClip renderClip(const ClipRecipe &recipe)
     return rendered;
 }
 
-} // namespace lyravox::synthesis
+}  // namespace lyravox::synthesis

@@ -14,7 +14,7 @@ struct ClipShape {
     double peakDbfs = 0.0;
     double decayDbPerS = 0.0;
     double endLevelDbfs = 0.0;
-    double decayScale = 1.0; // the tuning it settled on
+    double decayScale = 1.0;  // the tuning it settled on
     double peakiness = 0.0;
 };
 
@@ -32,6 +32,6 @@ public:
 
 // Renders the recipe, tuning the decay and the fast stage's weight until the clip's decay rate
 // and end level are the recipe's; then normalises the peak and quantises to 16 bits.
-RenderedClip renderClip(const ClipRecipe &recipe);
+RenderedClip renderClip(const ClipRecipe& recipe);
 
-} // namespace lyravox::synthesis
+}  // namespace lyravox::synthesis

@@ -10,8 +10,7 @@ class PseudoRandom {
 public:
     explicit PseudoRandom(std::uint64_t seed) : state_(seed) {}
 
-    std::uint64_t next()
-    {
+    std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
@@ -25,4 +24,4 @@ private:
     std::uint64_t state_;
 };
 
-} // namespace lyravox::synthesis
+}  // namespace lyravox::synthesis

@@ -5,18 +5,18 @@
 namespace lyravox::synthesis {
 namespace {
 
-void put(std::vector<std::uint8_t> &out, std::string_view tag) { out.insert(out.end(), tag.begin(), tag.end()); }
+void put(std::vector<std::uint8_t>& out, std::string_view tag) {
+    out.insert(out.end(), tag.begin(), tag.end());
+}
 
-void putLittleEndian(std::vector<std::uint8_t> &out, std::uint32_t value, int bytes)
-{
+void putLittleEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-} // namespace
+}  // namespace
 
-std::vector<std::uint8_t> makeWaveImage(std::span<const std::int16_t> samples)
-{
+std::vector<std::uint8_t> makeWaveImage(std::span<const std::int16_t> samples) {
     constexpr std::uint32_t kSampleRateHz = 44100;
     constexpr std::uint32_t kBytesPerSample = 2;
     const auto dataBytes = static_cast<std::uint32_t>(samples.size() * kBytesPerSample);
@@ -28,8 +28,8 @@ std::vector<std::uint8_t> makeWaveImage(std::span<const std::int16_t> samples)
     put(image, "WAVE");
     put(image, "fmt ");
     putLittleEndian(image, 16, 4);
-    putLittleEndian(image, 1, 2); // PCM
-    putLittleEndian(image, 1, 2); // mono
+    putLittleEndian(image, 1, 2);  // PCM
+    putLittleEndian(image, 1, 2);  // mono
     putLittleEndian(image, kSampleRateHz, 4);
     putLittleEndian(image, kSampleRateHz * kBytesPerSample, 4);
     putLittleEndian(image, kBytesPerSample, 2);
@@ -41,4 +41,4 @@ std::vector<std::uint8_t> makeWaveImage(std::span<const std::int16_t> samples)
     return image;
 }
 
-} // namespace lyravox::synthesis
+}  // namespace lyravox::synthesis

@@ -20,8 +20,7 @@ struct LoadedClip {
     std::vector<double> signal;
 };
 
-inline LoadedClip loadClip(const std::string &name)
-{
+inline LoadedClip loadClip(const std::string& name) {
     LoadedClip clip;
     clip.image = sounds::loadResource(name, sounds::kWaveResourceType);
     const std::size_t count = (clip.image.size() - kHeaderBytes) / 2;
@@ -31,4 +30,4 @@ inline LoadedClip loadClip(const std::string &name)
     return clip;
 }
 
-} // namespace lyravox::test
+}  // namespace lyravox::test

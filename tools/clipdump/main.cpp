@@ -8,8 +8,7 @@
 #include <string>
 #include <system_error>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::cerr << "usage: clipdump DIR\n";
         return 2;
@@ -26,7 +25,8 @@ int main(int argc, char **argv)
         const auto image = lyravox::sounds::loadResource(name, kWaveResourceType);
         const std::filesystem::path file = folder / (std::string(name) + ".wav");
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
         out.close();
         if (!out) {
             std::cerr << "clipdump: cannot write " << file << "\n";
