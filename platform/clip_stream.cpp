@@ -1,0 +1,1 @@
+#include "platform/clip_stream.h"

@@ -1,0 +1,1 @@
+#include "platform/wave_decoder.h"
