@@ -24,6 +24,9 @@ $(BUILD_DIR)/dev/CMakeCache.txt: CMakePresets.json | deps
 $(BUILD_DIR)/asan/CMakeCache.txt: CMakePresets.json | deps-test
 	cmake --preset asan
 
+$(BUILD_DIR)/tsan/CMakeCache.txt: CMakePresets.json | deps-test
+	cmake --preset tsan
+
 $(BUILD_DIR)/release/CMakeCache.txt: CMakePresets.json | deps-test
 	cmake --preset release
 
@@ -33,9 +36,13 @@ build: $(BUILD_DIR)/dev/CMakeCache.txt
 run: build
 	$(BUILD_DIR)/dev/app/lyravox
 
-test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt
+# ThreadSanitizer builds only the two-thread tests (labelled tsan), which link no clip library,
+# so it renders no clips.
+test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.txt
 	cmake --build --preset asan -j$(JOBS)
 	ctest --preset asan
+	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test
+	ctest --preset tsan -L tsan
 
 bench: deps-test $(BUILD_DIR)/release/CMakeCache.txt
 	cmake --build --preset release -j$(JOBS)

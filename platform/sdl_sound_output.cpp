@@ -1,1 +1,147 @@
 #include "platform/sdl_sound_output.h"
+
+#include "platform/clip_stream.h"
+
+#include <SDL.h>
+
+#if defined(LYRAVOX_HAVE_ALSA)
+#include <alsa/asoundlib.h>
+#endif
+
+#include <chrono>
+#include <cstdio>
+#include <span>
+
+namespace lyravox::platform {
+namespace {
+
+SteadyTimeNs steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+// Audio thread: SDL calls this for every buffer; it only renders the stream.
+void renderCallback(void* userdata, Uint8* bytes, int byteCount) {
+    const SteadyTimeNs nowNs = steadyNowNs();
+    auto* stream = static_cast<ClipStream*>(userdata);
+    stream->renderAudioThread(std::span<std::int16_t>(reinterpret_cast<std::int16_t*>(bytes),
+                                                      static_cast<std::size_t>(byteCount) / 2),
+                              nowNs);
+}
+
+#if defined(LYRAVOX_HAVE_ALSA)
+// Without a sound server SDL falls back to ALSA, whose library prints several lines of its own per
+// attempt; the one line this output prints says all a user needs.
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+#endif
+
+void quietenAlsa() {
+#if defined(LYRAVOX_HAVE_ALSA)
+    snd_lib_error_set_handler(ignoreAlsaMessage);
+#endif
+}
+
+constexpr SteadyTimeNs kRetryIntervalNs = 200'000'000;
+
+}  // namespace
+
+struct SdlSoundOutput::Device {
+    explicit Device(std::size_t frames)
+        : bufferFrames(frames)
+        , stream(kOutputSampleRateHz, frames) {}
+
+    bool open();
+    void close();
+    bool lost() const { return id != 0 && SDL_GetAudioDeviceStatus(id) == SDL_AUDIO_STOPPED; }
+    void reportUnavailable(const char* reason);
+
+    std::size_t bufferFrames;
+    ClipStream stream;
+    SDL_AudioDeviceID id = 0;
+    bool subsystemUp = false;
+    bool reported = false;
+    SteadyTimeNs lastOpenAttemptNs = 0;
+};
+
+bool SdlSoundOutput::Device::open() {
+    // Without this SDL turns SIGINT and SIGTERM into quit events and the program stops obeying
+    // them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Lyravox");
+    quietenAlsa();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        reportUnavailable(SDL_GetError());
+        return false;
+    }
+    subsystemUp = true;
+
+    SDL_AudioSpec wanted{};
+    wanted.freq = kOutputSampleRateHz;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = 1;
+    wanted.samples = static_cast<Uint16>(bufferFrames);
+    wanted.callback = renderCallback;
+    wanted.userdata = &stream;
+    SDL_AudioSpec obtained{};
+    // No changes allowed: SDL converts to whatever the device wants, so the callback always
+    // renders 44100 Hz mono 16-bit.
+    id = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (id == 0) {
+        reportUnavailable(SDL_GetError());
+        close();
+        return false;
+    }
+    SDL_PauseAudioDevice(id, 0);
+    reported = false;
+    return true;
+}
+
+void SdlSoundOutput::Device::close() {
+    if (id != 0) {
+        SDL_CloseAudioDevice(id);
+        id = 0;
+    }
+    if (subsystemUp) {
+        // A sound server that went away leaves SDL's driver holding a dead connection: only a
+        // fresh start of the audio subsystem reaches the new one.
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        subsystemUp = false;
+    }
+}
+
+void SdlSoundOutput::Device::reportUnavailable(const char* reason) {
+    if (reported)
+        return;
+    reported = true;
+    std::fprintf(stderr, "lyravox: sound is unavailable, playing silently: %s\n", reason);
+}
+
+SdlSoundOutput::SdlSoundOutput(std::size_t bufferFrames)
+    : device_(std::make_unique<Device>(bufferFrames)) {
+    device_->lastOpenAttemptNs = steadyNowNs();
+    device_->open();
+}
+
+SdlSoundOutput::~SdlSoundOutput() {
+    device_->close();
+}
+
+void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
+    const SteadyTimeNs callNs = steadyNowNs();
+    // A device that went away, or never came, is tried again at a start, but not more often than
+    // kRetryIntervalNs: a failing open costs the user-interface thread milliseconds.
+    Device& d = *device_;
+    if ((d.id == 0 || d.lost()) && callNs - d.lastOpenAttemptNs >= kRetryIntervalNs) {
+        d.lastOpenAttemptNs = callNs;
+        d.close();
+        d.open();
+    }
+    device_->stream.start(std::move(clip), callNs);
+}
+
+bool SdlSoundOutput::isOpen() const {
+    return device_->id != 0;
+}
+
+}  // namespace lyravox::platform

@@ -1,0 +1,387 @@
+// The sound output against a real PulseAudio server, private to the test and with a null sink:
+// the sink's monitor records what the server received, so the samples can be compared with the
+// clips, and the server can be killed and restarted without touching anyone's desktop.
+#include "platform/sdl_sound_output.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace lyravox::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kSinkMonitor = "lyravox_null.monitor";
+// A new PulseAudio stream stalls for up to about two seconds shortly after it opens; clips played
+// before that has passed arrive late or with gaps.
+constexpr auto kStreamWarmUp = 2500ms;
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::int16_t> readRawS16(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::copy_n(bytes.data(), samples.size() * 2, reinterpret_cast<char*>(samples.data()));
+    return samples;
+}
+
+// A hang must fail the test, not stall ctest until its timeout: past the deadline the process
+// reports where it was stuck and exits. The servers stop by themselves when it does.
+class Watchdog {
+public:
+    explicit Watchdog(std::chrono::seconds limit) : thread_([this, limit] { watch(limit); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+    void stage(const char* what) { stage_.store(what); }
+
+private:
+    void watch(std::chrono::seconds limit) {
+        std::unique_lock lock(mutex_);
+        if (wake_.wait_for(lock, limit, [this] { return done_; }))
+            return;
+        std::fprintf(stderr, "hung for %llds while: %s\n", static_cast<long long>(limit.count()),
+                     stage_.load());
+        std::_Exit(EXIT_FAILURE);
+    }
+
+    std::atomic<const char*> stage_{"starting"};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// One private server at a fixed socket path; start() again after stop() gives a new server at the
+// same path, as when a desktop's sound server restarts.
+class PulseServer {
+public:
+    explicit PulseServer(fs::path dir) : dir_(std::move(dir)) {}
+    ~PulseServer() { stop("TERM"); }
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    // Empty on success, else why the server could not start.
+    std::string start() {
+        const fs::path errors = dir_ / "start-errors.txt";
+        const std::string command = "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " start " +
+                                    quoted(dir_.string()) + " " + std::to_string(::getpid()) +
+                                    " 2>" + quoted(errors.string());
+        fs::create_directories(dir_);
+        FILE* out = ::popen(command.c_str(), "r");
+        if (out == nullptr)
+            return "cannot run " LYRAVOX_PULSE_NULL_SINK_SCRIPT;
+        char line[4096] = {};
+        const bool gotLine = std::fgets(line, sizeof line, out) != nullptr;
+        const int status = ::pclose(out);
+        if (!gotLine || status != 0)
+            return readText(errors);
+        socket_ = line;
+        socket_.erase(socket_.find_last_not_of('\n') + 1);
+        running_ = true;
+        return {};
+    }
+
+    // "KILL" ends it the way a crash would, "TERM" the way a shutdown would.
+    void stop(const char* signal) {
+        if (!running_)
+            return;
+        running_ = false;
+        const std::string command = "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " stop " +
+                                    quoted(dir_.string()) + " " + signal;
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    std::string address() const { return "unix:" + socket_; }
+
+private:
+    fs::path dir_;
+    std::string socket_;
+    bool running_ = false;
+};
+
+// Records the null sink's monitor as raw mono 16-bit frames at 44100 Hz.
+class MonitorRecording {
+public:
+    MonitorRecording(const std::string& serverAddress, fs::path file) : file_(std::move(file)) {
+        const std::string server = "--server=" + serverAddress;
+        const std::string device = std::string("--device=") + kSinkMonitor;
+        std::vector<std::string> args = {
+                "parec",          server,         device,         "--raw",
+                "--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=10"};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, file_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (::posix_spawnp(&pid_, "parec", &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~MonitorRecording() { stop(); }
+    MonitorRecording(const MonitorRecording&) = delete;
+    MonitorRecording& operator=(const MonitorRecording&) = delete;
+
+    // parec connects in the background; whatever plays before it has begun is not in the file.
+    bool waitUntilRecording() const {
+        const auto deadline = Clock::now() + 5s;
+        while (pid_ != 0 && Clock::now() < deadline) {
+            std::error_code ignored;
+            if (fs::file_size(file_, ignored) > 0 && !ignored)
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    std::vector<std::int16_t> samplesSoFar() const { return readRawS16(file_); }
+
+    std::vector<std::int16_t> stop() {
+        if (pid_ == 0)
+            return samplesSoFar();
+        ::kill(pid_, SIGINT);
+        const auto deadline = Clock::now() + 5s;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                ADD_FAILURE() << "parec does not stop";
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        pid_ = 0;
+        return samplesSoFar();
+    }
+
+private:
+    fs::path file_;
+    pid_t pid_ = 0;
+};
+
+// Never zero, so silence in a recording cannot pass for a clip; magnitudes within
+// [minMagnitude, minMagnitude + 8000) so that clips built with ranges apart cannot pass for each
+// other either. Noise, so a shifted, dropped or repeated sample shows.
+std::shared_ptr<const PcmClip> noiseClip(std::uint32_t seed, int minMagnitude, std::size_t frames) {
+    auto clip = std::make_shared<PcmClip>();
+    clip->samples.reserve(frames);
+    std::uint32_t state = seed;
+    for (std::size_t i = 0; i < frames; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const int magnitude = minMagnitude + static_cast<int>((state >> 8) % 8000);
+        clip->samples.push_back(
+                static_cast<std::int16_t>((state >> 31) != 0 ? -magnitude : magnitude));
+    }
+    return clip;
+}
+
+struct Sound {
+    std::vector<std::int16_t> samples;   // The recording with its silence left out.
+    std::size_t silentFramesInside = 0;  // Between the first and last sound: dropouts.
+};
+
+Sound soundOf(const std::vector<std::int16_t>& recording) {
+    Sound sound;
+    std::size_t silentRun = 0;
+    for (std::int16_t sample : recording) {
+        if (sample == 0) {
+            ++silentRun;
+            continue;
+        }
+        if (!sound.samples.empty())
+            sound.silentFramesInside += silentRun;
+        silentRun = 0;
+        sound.samples.push_back(sample);
+    }
+    return sound;
+}
+
+std::size_t commonPrefixFrames(std::span<const std::int16_t> a, std::span<const std::int16_t> b) {
+    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
+                                    a.begin());
+}
+
+class SdlPulseOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Not TMPDIR: a socket path longer than 107 bytes cannot be bound.
+        char pattern[] = "/tmp/lyravox-pulse-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        server_.emplace(dir_ / "server");
+        const std::string failure = server_->start();
+        if (!failure.empty())
+            GTEST_SKIP() << "no PulseAudio server can run on this machine: " << failure;
+        ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+        ::setenv("PULSE_SERVER", server_->address().c_str(), 1);
+    }
+
+    void TearDown() override {
+        server_.reset();
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::unique_ptr<MonitorRecording> record(const char* name) {
+        auto recording = std::make_unique<MonitorRecording>(server_->address(), dir_ / name);
+        return recording->waitUntilRecording() ? std::move(recording) : nullptr;
+    }
+
+    fs::path dir_;
+    std::optional<PulseServer> server_;
+};
+
+TEST_F(SdlPulseOutput, ServerReceivesTheFirstClipUnchangedUntilTheSecondBegins) {
+    Watchdog watchdog(30s);
+    const auto first = noiseClip(1, 500, 44100);   // 1 s
+    const auto second = noiseClip(2, 9000, 4410);  // 0.1 s
+    auto recording = record("clips.raw");
+    ASSERT_NE(recording, nullptr) << "parec (pulseaudio-utils) does not record";
+    {
+        watchdog.stage("opening the device");
+        SdlSoundOutput output;
+        ASSERT_TRUE(output.isOpen());
+        std::this_thread::sleep_for(kStreamWarmUp);
+        watchdog.stage("playing");
+        output.play(first);
+        std::this_thread::sleep_for(150ms);
+        output.play(second);
+        std::this_thread::sleep_for(400ms);
+        watchdog.stage("closing the device");
+    }
+    watchdog.stage("stopping the recording");
+    const Sound sound = soundOf(recording->stop());
+
+    // The volume stays at 100 %, where PulseAudio passes samples through untouched, so the
+    // comparison is exact.
+    const std::size_t firstPlayed = commonPrefixFrames(first->samples, sound.samples);
+    ASSERT_GT(firstPlayed, 0u) << "the first clip did not arrive from its first sample; "
+                               << sound.samples.size() << " non-silent samples recorded";
+    EXPECT_LT(firstPlayed, first->samples.size()) << "the second start did not cut the first clip";
+    const std::span<const std::int16_t> after = std::span(sound.samples).subspan(firstPlayed);
+    EXPECT_EQ(commonPrefixFrames(second->samples, after), second->samples.size())
+            << "the second clip did not follow the first one unchanged";
+    EXPECT_EQ(after.size(), second->samples.size()) << "sound after the second clip";
+    if (sound.silentFramesInside != 0)
+        std::cout << "note: " << sound.silentFramesInside
+                  << " silent frames inside the clips (underruns on a busy machine)\n";
+}
+
+struct ServerLossCase {
+    const char* name;
+    const char* signal;
+    // A click while no server runs: its reopening fails, the next click must try again.
+    bool playWhileServerIsDown;
+};
+
+void PrintTo(const ServerLossCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class SdlPulseServerLoss : public SdlPulseOutput,
+                           public ::testing::WithParamInterface<ServerLossCase> {};
+
+TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
+    const ServerLossCase& c = GetParam();
+    Watchdog watchdog(40s);
+    const auto beforeLoss = noiseClip(3, 500, 4410);
+    const auto afterLoss = noiseClip(4, 9000, 44100);  // 1 s
+
+    watchdog.stage("opening the device on the first server");
+    SdlSoundOutput output;
+    ASSERT_TRUE(output.isOpen());
+    output.play(beforeLoss);
+    std::this_thread::sleep_for(300ms);
+
+    watchdog.stage("stopping the first server");
+    server_->stop(c.signal);
+    if (c.playWhileServerIsDown) {
+        // The audio thread notices a lost connection at its next buffer.
+        std::this_thread::sleep_for(100ms);
+        watchdog.stage("playing while no server runs");
+        output.play(beforeLoss);
+    }
+    watchdog.stage("starting the second server");
+    const std::string failure = server_->start();
+    ASSERT_EQ(failure, "") << "the second server did not start";
+    auto recording = record("after-loss.raw");
+    ASSERT_NE(recording, nullptr) << "parec (pulseaudio-utils) does not record";
+
+    watchdog.stage("playing on the second server (reopening the device)");
+    output.play(afterLoss);
+    ASSERT_TRUE(output.isOpen());
+
+    // The new stream stalls for a while after opening; the whole clip must still arrive.
+    watchdog.stage("waiting for the clip on the second server");
+    const auto deadline = Clock::now() + 8s;
+    while (Clock::now() < deadline &&
+           soundOf(recording->samplesSoFar()).samples.size() < afterLoss->samples.size())
+        std::this_thread::sleep_for(100ms);
+    const Sound sound = soundOf(recording->stop());
+    EXPECT_EQ(sound.samples.size(), afterLoss->samples.size())
+            << "the second server did not receive the clip whole";
+    EXPECT_EQ(commonPrefixFrames(afterLoss->samples, sound.samples), sound.samples.size())
+            << "what the second server received is not the clip from its first sample";
+    watchdog.stage("closing the device");
+}
+
+const ServerLossCase kServerLossCases[] = {
+        {"ServerCrashes", "KILL", false},
+        {"ServerShutsDown", "TERM", false},
+        {"ClickWhileServerIsDown", "KILL", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Pulse, SdlPulseServerLoss, ::testing::ValuesIn(kServerLossCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace lyravox::platform

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# A private PulseAudio server with one null sink, for the sound tests and benchmark: nothing
+# reaches a loudspeaker, the sink's monitor records exactly what was played, and the desktop's own
+# server (if any) is never touched.
+#
+#   pulse-null-sink.sh start DIR [OWNER_PID]  start a server in DIR; prints its socket path
+#   pulse-null-sink.sh stop DIR [TERM|KILL]   stop it (KILL: as if it had crashed) and wait
+#
+# Starting again with the same DIR gives a new server at the same socket path. With OWNER_PID the
+# server also stops when that process ends, so a test that crashes leaves no server behind.
+#
+# The sink runs at 44100 Hz mono 16-bit, the program's own format, so nothing is resampled or
+# remixed and the monitor carries the program's samples unchanged. norewinds=1 makes an underrun
+# show in a recording as a clean gap instead of rewritten audio.
+set -euo pipefail
+
+readonly sink_name=lyravox_null
+readonly ready_timeout_s=10
+readonly stop_timeout_s=5
+
+usage() {
+    echo "usage: $0 start DIR [OWNER_PID] | stop DIR [TERM|KILL]" >&2
+    exit 2
+}
+
+# A process that ended but was not reaped (PID 1 in a container may never reap) still answers
+# kill -0, so its state is read instead.
+alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ "${stat##*) }" != Z* ]]
+}
+
+wait_gone() {
+    local pid=$1 deadline=$((SECONDS + $2))
+    while alive "$pid"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+
+start() {
+    local dir=$1 owner=${2:-}
+    command -v pulseaudio >/dev/null || { echo "pulseaudio is not installed" >&2; return 1; }
+    command -v pactl >/dev/null || { echo "pactl (pulseaudio-utils) is not installed" >&2; return 1; }
+    mkdir -p "$dir/home" "$dir/runtime" "$dir/state"
+    dir=$(cd "$dir" && pwd)
+    local socket=$dir/native
+    if [[ -f "$dir/pid" ]] && alive "$(cat "$dir/pid")"; then
+        echo "a server is already running in $dir" >&2
+        return 1
+    fi
+    rm -f "$dir/pid" "$socket"
+
+    # The supervisor is the server's parent, so the server is reaped however it ends.
+    (
+        export HOME=$dir/home XDG_RUNTIME_DIR=$dir/runtime XDG_STATE_HOME=$dir/state
+        export XDG_CONFIG_HOME=$dir/home/.config PULSE_STATE_PATH=$dir/state
+        export PULSE_RUNTIME_PATH=$dir/runtime/pulse
+        unset PULSE_SERVER DISPLAY DBUS_SESSION_BUS_ADDRESS
+        # As root PulseAudio warns but runs; --system=no keeps it a private per-user server.
+        pulseaudio -n --daemonize=no --system=no --use-pid-file=no --exit-idle-time=-1 \
+            --disable-shm=yes --realtime=no --high-priority=no --log-target=stderr \
+            --load="module-null-sink sink_name=$sink_name rate=44100 channels=1 format=s16le norewinds=1" \
+            --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+            >"$dir/server.log" 2>&1 &
+        local server=$!
+        echo "$server" >"$dir/pid"
+        while alive "$server"; do
+            if [[ -n "$owner" ]] && ! alive "$owner"; then
+                kill -TERM "$server" 2>/dev/null || true
+                wait_gone "$server" "$stop_timeout_s" || kill -KILL "$server" 2>/dev/null || true
+            fi
+            sleep 0.2
+        done
+        wait "$server" 2>/dev/null || true
+    ) </dev/null >/dev/null 2>&1 &
+
+    local deadline=$((SECONDS + ready_timeout_s))
+    until PULSE_SERVER=unix:$socket pactl info >/dev/null 2>&1; do
+        if ((SECONDS >= deadline)) || { [[ -f "$dir/pid" ]] && ! alive "$(cat "$dir/pid")"; }; then
+            echo "the PulseAudio server did not start; its log:" >&2
+            cat "$dir/server.log" >&2 2>/dev/null || true
+            stop "$dir" KILL
+            return 1
+        fi
+        sleep 0.05
+    done
+    echo "$socket"
+}
+
+stop() {
+    local dir=$1 signal=${2:-TERM}
+    [[ "$signal" == TERM || "$signal" == KILL ]] || usage
+    [[ -f "$dir/pid" ]] || return 0
+    local server
+    server=$(cat "$dir/pid")
+    kill "-$signal" "$server" 2>/dev/null || true
+    if ! wait_gone "$server" "$stop_timeout_s"; then
+        kill -KILL "$server" 2>/dev/null || true
+        wait_gone "$server" "$stop_timeout_s" || { echo "server $server does not stop" >&2; return 1; }
+    fi
+    rm -f "$dir/pid"
+}
+
+(($# >= 2)) || usage
+case "$1" in
+    start) start "$2" "${3:-}" ;;
+    stop) stop "$2" "${3:-TERM}" ;;
+    *) usage ;;
+esac
