@@ -68,10 +68,10 @@ PcmClip copySamples(const Uint8* bytes, std::size_t sampleCount) {
     return clip;
 }
 
-std::optional<PcmClip> convertToOutputFormat(const SDL_AudioSpec& spec, const Uint8* bytes,
+std::optional<PcmClip> convertToOutputFormat(const SDL_AudioSpec& wavSpec, const Uint8* bytes,
                                              std::size_t frameCount, std::size_t bytesPerFrame) {
     SDL_AudioCVT cvt;
-    if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 1,
+    if (SDL_BuildAudioCVT(&cvt, wavSpec.format, wavSpec.channels, wavSpec.freq, AUDIO_S16SYS, 1,
                           kOutputSampleRateHz) < 0)
         return std::nullopt;
     // SDL converts in place and needs len * len_mult bytes of room, with len an int.
@@ -95,26 +95,28 @@ std::optional<PcmClip> decodeCheckedImage(std::span<const std::uint8_t> image) {
     SDL_RWops* source = SDL_RWFromConstMem(image.data(), static_cast<int>(image.size()));
     if (source == nullptr)
         return std::nullopt;
-    SDL_AudioSpec spec;
+    SDL_AudioSpec wavSpec;
     Uint8* rawBuffer = nullptr;
     Uint32 byteCount = 0;
-    if (SDL_LoadWAV_RW(source, 1, &spec, &rawBuffer, &byteCount) == nullptr)
+    if (SDL_LoadWAV_RW(source, 1, &wavSpec, &rawBuffer, &byteCount) == nullptr)
         return std::nullopt;
     const SdlWaveBuffer buffer(rawBuffer);
 
     const std::size_t bytesPerFrame =
-            static_cast<std::size_t>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels;
-    if (bytesPerFrame == 0 || spec.freq < kLowestSourceRateHz || spec.freq > kHighestSourceRateHz)
+            static_cast<std::size_t>(SDL_AUDIO_BITSIZE(wavSpec.format) / 8) * wavSpec.channels;
+    if (bytesPerFrame == 0 || wavSpec.freq < kLowestSourceRateHz ||
+        wavSpec.freq > kHighestSourceRateHz)
         return std::nullopt;
     const std::size_t frameCount = byteCount / bytesPerFrame;
     const std::uint64_t outputSamples =
-            static_cast<std::uint64_t>(frameCount) * kOutputSampleRateHz / spec.freq;
+            static_cast<std::uint64_t>(frameCount) * kOutputSampleRateHz / wavSpec.freq;
     if (frameCount == 0 || outputSamples > kMaxOutputSamples)
         return std::nullopt;
 
-    if (spec.format == AUDIO_S16SYS && spec.channels == 1 && spec.freq == kOutputSampleRateHz)
+    if (wavSpec.format == AUDIO_S16SYS && wavSpec.channels == 1 &&
+        wavSpec.freq == kOutputSampleRateHz)
         return copySamples(buffer.get(), frameCount);
-    return convertToOutputFormat(spec, buffer.get(), frameCount, bytesPerFrame);
+    return convertToOutputFormat(wavSpec, buffer.get(), frameCount, bytesPerFrame);
 }
 
 }  // namespace
