@@ -42,8 +42,6 @@ void quietenAlsa() {
 #endif
 }
 
-constexpr SteadyTimeNs kRetryIntervalNs = 200'000'000;
-
 }  // namespace
 
 struct SdlSoundOutput::Device {
@@ -61,7 +59,6 @@ struct SdlSoundOutput::Device {
     SDL_AudioDeviceID id = 0;
     bool subsystemUp = false;
     bool reported = false;
-    SteadyTimeNs lastOpenAttemptNs = 0;
 };
 
 bool SdlSoundOutput::Device::open() {
@@ -119,7 +116,6 @@ void SdlSoundOutput::Device::reportUnavailable(const char* reason) {
 
 SdlSoundOutput::SdlSoundOutput(std::size_t bufferFrames)
     : device_(std::make_unique<Device>(bufferFrames)) {
-    device_->lastOpenAttemptNs = steadyNowNs();
     device_->open();
 }
 
@@ -129,11 +125,10 @@ SdlSoundOutput::~SdlSoundOutput() {
 
 void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
     const SteadyTimeNs callNs = steadyNowNs();
-    // A device that went away, or never came, is tried again at a start, but not more often than
-    // kRetryIntervalNs: a failing open costs the user-interface thread milliseconds.
+    // A device that went away, or never came, is tried again at every start, so the first click
+    // after the sound server returns is heard; a failing open costs a few milliseconds.
     Device& d = *device_;
-    if ((d.id == 0 || d.lost()) && callNs - d.lastOpenAttemptNs >= kRetryIntervalNs) {
-        d.lastOpenAttemptNs = callNs;
+    if (d.id == 0 || d.lost()) {
         d.close();
         d.open();
     }
