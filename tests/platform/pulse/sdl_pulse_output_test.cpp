@@ -2,6 +2,7 @@
 // the sink's monitor records what the server received, so the samples can be compared with the
 // clips, and the server can be killed and restarted without touching anyone's desktop.
 #include "platform/sdl_sound_output.h"
+#include "tests/platform/raw_s16_file.h"
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,7 @@ std::string readText(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::vector<std::int16_t> readRawS16(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::copy_n(bytes.data(), samples.size() * 2, reinterpret_cast<char*>(samples.data()));
-    return samples;
-}
+using test::readRawS16;
 
 // A hang must fail the test, not stall ctest until its timeout: past the deadline the process
 // reports where it was stuck and exits. The servers stop by themselves when it does.

@@ -1,6 +1,7 @@
 // The sound output through a real SDL device: the disk driver writes exactly what the callback
 // rendered, so the test can read the stream as it left the program.
 #include "platform/sdl_sound_output.h"
+#include "tests/platform/raw_s16_file.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,7 @@ std::shared_ptr<const PcmClip> rampClip(std::int16_t first, std::size_t length) 
     return clip;
 }
 
-std::vector<std::int16_t> readRawS16(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::copy_n(bytes.data(), samples.size() * 2, reinterpret_cast<char*>(samples.data()));
-    return samples;
-}
+using test::readRawS16;
 
 // Index of the first sample at or after `from` that is not zero.
 std::size_t firstSound(const std::vector<std::int16_t>& s, std::size_t from) {
