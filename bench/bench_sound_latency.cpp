@@ -5,6 +5,7 @@
 // Prints `name value unit` lines.
 #include "platform/clip_stream.h"
 #include "platform/pcm_clip.h"
+#include "platform/sdl_audio_setup.h"
 #include "platform/sdl_sound_output.h"
 
 #include <SDL.h>
@@ -46,14 +47,15 @@ using lyravox::platform::SteadyTimeNs;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kBufferFrames = 256;
-constexpr int kStartCount = 1000;
+constexpr int kDefaultStartCount = 1000;
+int startCount = kDefaultStartCount;  // The first argument, for quicker runs while tuning.
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 // Every clip opens with a sample no other clip and no clip body contains, so the audio thread can
 // tell which start a frame belongs to.
 constexpr int kFirstMarker = 20'000;
 constexpr std::int16_t kClipBodySample = 1000;
 constexpr std::size_t kClipFrames = 441;
-static_assert(kFirstMarker + kStartCount <= 32'767 && kClipBodySample < kFirstMarker);
+static_assert(kFirstMarker + kDefaultStartCount <= 32'767 && kClipBodySample < kFirstMarker);
 // A new PulseAudio stream stalls for up to about two seconds shortly after it opens.
 constexpr auto kPulseWarmUp = 2500ms;
 constexpr std::uint32_t kIntervalSeed = 20'240'601;
@@ -149,7 +151,7 @@ void probeCallback(void* userdata, Uint8* bytes, int byteCount) {
 
 std::vector<std::shared_ptr<const PcmClip>> markedClips() {
     std::vector<std::shared_ptr<const PcmClip>> clips;
-    for (int i = 0; i < kStartCount; ++i) {
+    for (int i = 0; i < startCount; ++i) {
         auto clip = std::make_shared<PcmClip>();
         clip->samples.assign(kClipFrames, kClipBodySample);
         clip->samples[0] = static_cast<std::int16_t>(kFirstMarker + i);
@@ -218,8 +220,8 @@ std::vector<SteadyTimeNs> measureStarts(const char* driver, std::chrono::millise
     const std::size_t firstMeasuredArrival = probe->arrivalCount.load(std::memory_order_acquire);
 
     const auto clips = markedClips();
-    std::vector<SteadyTimeNs> callTimesNs(kStartCount);
-    std::vector<SteadyTimeNs> firstSampleNs(kStartCount, -1);
+    std::vector<SteadyTimeNs> callTimesNs(startCount);
+    std::vector<SteadyTimeNs> firstSampleNs(startCount, -1);
     const auto drain = [&] {
         while (const auto sample = probe->ring.pop()) {
             if (firstSampleNs[static_cast<std::size_t>(sample->startIndex)] < 0)
@@ -228,7 +230,7 @@ std::vector<SteadyTimeNs> measureStarts(const char* driver, std::chrono::millise
     };
     std::mt19937 random(kIntervalSeed);
     std::uniform_int_distribution<int> intervalUs(20'000, 120'000);
-    for (int i = 0; i < kStartCount; ++i) {
+    for (int i = 0; i < startCount; ++i) {
         std::this_thread::sleep_for(std::chrono::microseconds(intervalUs(random)));
         drain();
         const SteadyTimeNs callNs = steadyNowNs();
@@ -251,7 +253,7 @@ std::vector<SteadyTimeNs> measureStarts(const char* driver, std::chrono::millise
         if (firstSampleNs[i] >= 0)
             latenciesMs.push_back(static_cast<double>(firstSampleNs[i] - callTimesNs[i]) / 1e6);
     }
-    const int missed = kStartCount - static_cast<int>(latenciesMs.size());
+    const int missed = startCount - static_cast<int>(latenciesMs.size());
     std::printf("latency_%s_missed_starts %d starts\n", label.c_str(), missed);
     if (probe->ring.lost() != 0)
         std::printf("latency_%s_lost_observations %d starts\n", label.c_str(), probe->ring.lost());
@@ -280,7 +282,7 @@ void measurePlayCalls() {
         for (int i = 0; i < kPlayCount; ++i) {
             std::this_thread::sleep_for(10ms);
             const SteadyTimeNs callNs = steadyNowNs();
-            output.play(clips[static_cast<std::size_t>(i)]);
+            output.play(clips[static_cast<std::size_t>(i) % clips.size()]);
             callsUs.push_back(static_cast<double>(steadyNowNs() - callNs) / 1e3);
         }
     }
@@ -370,6 +372,22 @@ void printHeardFigures(std::span<const std::int16_t> monitor,
     std::printf("heard_pulse_later_than_earliest_p99 %.2f ms\n",
                 quantile(latenciesMs, 0.99) - earliestMs);
     std::printf("heard_pulse_spread %.2f ms\n", maxOf(latenciesMs) - earliestMs);
+
+    // What a listener compares: each start's distance from the one before, heard against made.
+    std::vector<double> intervalErrorsMs;
+    for (std::size_t i = 1; i < callTimesNs.size(); ++i) {
+        if (heardFrame[i] >= 0 && heardFrame[i - 1] >= 0) {
+            const double heardMs = static_cast<double>(heardFrame[i] - heardFrame[i - 1]) * 1e3 /
+                                   kOutputSampleRateHz;
+            const double madeMs = static_cast<double>(callTimesNs[i] - callTimesNs[i - 1]) / 1e6;
+            intervalErrorsMs.push_back(std::abs(heardMs - madeMs));
+        }
+    }
+    if (intervalErrorsMs.empty())
+        return;
+    std::printf("heard_pulse_interval_error_median %.3f ms\n", quantile(intervalErrorsMs, 0.5));
+    std::printf("heard_pulse_interval_error_p99 %.3f ms\n", quantile(intervalErrorsMs, 0.99));
+    std::printf("heard_pulse_interval_error_max %.3f ms\n", maxOf(intervalErrorsMs));
 }
 
 // A private server, so the benchmark neither needs nor disturbs a desktop's sound server.
@@ -416,10 +434,11 @@ private:
 
 }  // namespace
 
-int main() {
-    // Without this SDL turns SIGINT and SIGTERM into quit events and the benchmark could not be
-    // interrupted.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+int main(int argc, char** argv) {
+    if (argc > 1)
+        startCount = std::clamp(std::atoi(argv[1]), 1, kDefaultStartCount);
+    // As the sound output does: signals stay with the benchmark, the same server buffer.
+    lyravox::platform::prepareSdlAudio();
     std::printf(
             "clip_stream_fixed_latency %.2f ms\n",
             static_cast<double>(ClipStream(kOutputSampleRateHz, kBufferFrames).fixedLatencyNs()) /

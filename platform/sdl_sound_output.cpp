@@ -1,12 +1,9 @@
 #include "platform/sdl_sound_output.h"
 
 #include "platform/clip_stream.h"
+#include "platform/sdl_audio_setup.h"
 
 #include <SDL.h>
-
-#if defined(LYRAVOX_HAVE_ALSA)
-#include <alsa/asoundlib.h>
-#endif
 
 #include <chrono>
 #include <cstdio>
@@ -30,18 +27,6 @@ void renderCallback(void* userdata, Uint8* bytes, int byteCount) {
                               nowNs);
 }
 
-#if defined(LYRAVOX_HAVE_ALSA)
-// Without a sound server SDL falls back to ALSA, whose library prints several lines of its own per
-// attempt; the one line this output prints says all a user needs.
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-#endif
-
-void quietenAlsa() {
-#if defined(LYRAVOX_HAVE_ALSA)
-    snd_lib_error_set_handler(ignoreAlsaMessage);
-#endif
-}
-
 }  // namespace
 
 struct SdlSoundOutput::Device {
@@ -62,11 +47,7 @@ struct SdlSoundOutput::Device {
 };
 
 bool SdlSoundOutput::Device::open() {
-    // Without this SDL turns SIGINT and SIGTERM into quit events and the program stops obeying
-    // them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Lyravox");
-    quietenAlsa();
+    prepareSdlAudio();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         reportUnavailable(SDL_GetError());
         return false;

@@ -60,7 +60,7 @@ start() {
         unset PULSE_SERVER DISPLAY DBUS_SESSION_BUS_ADDRESS
         # As root PulseAudio warns but runs; --system=no keeps it a private per-user server.
         pulseaudio -n --daemonize=no --system=no --use-pid-file=no --exit-idle-time=-1 \
-            --disable-shm=yes --realtime=no --high-priority=no --log-target=stderr \
+            --disable-shm=yes --realtime=yes --high-priority=yes --log-target=stderr \
             --load="module-null-sink sink_name=$sink_name rate=44100 channels=1 format=s16le norewinds=1" \
             --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
             >"$dir/server.log" 2>&1 &
