@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/pcm_clip.h"
+#include "sounds/clip_playback.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,19 +16,19 @@ namespace lyravox::sounds {
 
 // The only way the program makes sound: load a named clip into the clip buffer, then start
 // whatever the buffer holds, as often as wanted. Used on the user-interface thread only.
-class ClipPlayer {
+class ClipPlayer final : public ClipPlayback {
 public:
     explicit ClipPlayer(platform::SoundOutput& output);
 
     // Replaces the clip buffer with a fresh copy of the named clip's image, even when the same clip
     // was loaded before. Throws ResourceNotFound for a name the program does not carry, leaving the
     // buffer as it was.
-    void loadClip(std::string_view clipName);
+    void loadClip(std::string_view clipName) override;
 
     // Plays what the buffer holds from its first sample, cutting off whatever sounds, and returns
     // at once. An image that cannot be played is silence. Throws std::logic_error when nothing has
     // been loaded yet: there is no first byte to play.
-    void startClip();
+    void startClip() override;
 
     // The clip buffer: the complete image of the clip loaded last ("klang", German for sound).
     const std::vector<std::uint8_t>& klang() const { return klang_; }

@@ -1,9 +1,0 @@
-#include "playback/playback.h"
-
-namespace lyravox::playback {
-
-std::string_view layerName() noexcept {
-    return "playback";
-}
-
-}  // namespace lyravox::playback

@@ -1,0 +1,166 @@
+#include "playback/playback_control.h"
+
+#include "platform/run_time.h"
+#include "sounds/clip_playback.h"
+
+#include <array>
+#include <cmath>
+
+namespace lyravox::playback {
+namespace {
+
+// Play-all's order, low to high.
+constexpr std::array<std::string_view, 6> kStringClips = {"e", "a", "d", "g", "h", "e1"};
+
+// The rests are given as 1, 1.8 and 2.8 seconds but kept in whole seconds, rounded to the nearest
+// with ties to even: 1, 2 and 3.
+std::int16_t toWholeSeconds(double seconds) {
+    return static_cast<std::int16_t>(std::lrint(seconds));
+}
+
+}  // namespace
+
+PlaybackControl::PlaybackControl(Controls& controls, platform::RunTime& runTime,
+                                 sounds::ClipPlayback& player)
+    : controls_(controls)
+    , runTime_(runTime)
+    , player_(player) {}
+
+void PlaybackControl::Form_Load() {
+    controls_.select(OptionButton::Option1);
+    controls_.select(OptionButton::Option5);
+    state_.pause = 1;
+    state_.durchlauf = 1;
+    state_.wieoft = 1;
+    controls_.setCheck1(kUnchecked);
+}
+
+void PlaybackControl::immerwieder() {
+    if (controls_.isSelected(OptionButton::Option5))
+        state_.pause = toWholeSeconds(1);
+    if (controls_.isSelected(OptionButton::Option6))
+        state_.pause = toWholeSeconds(1.8);
+    if (controls_.isSelected(OptionButton::Option7))
+        state_.pause = toWholeSeconds(2.8);
+}
+
+void PlaybackControl::allewieoft() {
+    if (controls_.isSelected(OptionButton::Option1))
+        state_.wieoft = 1;
+    if (controls_.isSelected(OptionButton::Option2))
+        state_.wieoft = 3;
+    if (controls_.isSelected(OptionButton::Option3))
+        state_.wieoft = 5;
+    if (controls_.isSelected(OptionButton::Option4))
+        state_.wieoft = 8;
+}
+
+void PlaybackControl::beginRest() {
+    state_.startzeit = runTime_.now();
+}
+
+bool PlaybackControl::waitRest() {
+    ++nestedRests_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{nestedRests_};
+    for (;;) {
+        // Both are read anew on every pass: a nested handler may have started a clip (startzeit)
+        // or read other rest options (pause), and then this rest ends where that one does.
+        const auto target = [this] {
+            return state_.startzeit + std::chrono::seconds(state_.pause);
+        };
+        runTime_.processEvents(target());
+        if (closing_)
+            return false;
+        const std::chrono::nanoseconds jetzt = runTime_.now();  // "now"
+        if (target() < jetzt)
+            return true;
+    }
+}
+
+void PlaybackControl::playString(std::string_view clipName) {
+    if (closing_ || !mayNestAnotherRest())
+        return;
+    player_.loadClip(clipName);
+    player_.startClip();
+    for (;;) {
+        if (controls_.check1() != kChecked)
+            return;
+        immerwieder();
+        // Restarts at once when "Loop" was set at the click: the user hears one clip.
+        player_.startClip();
+        beginRest();
+        if (!waitRest())
+            return;
+        if (controls_.check1() == kUnchecked)
+            return;
+    }
+}
+
+void PlaybackControl::playChord(std::string_view clipName) {
+    if (closing_)
+        return;
+    // Also ends every string loop waiting further out, after its current rest.
+    controls_.setCheck1(kUnchecked);
+    player_.loadClip(clipName);
+    player_.startClip();
+}
+
+void PlaybackControl::setSoundButtonsEnabled(bool enabled) {
+    for (int command = 1; command <= 8; ++command)
+        controls_.setCommandEnabled(command, enabled);
+}
+
+bool PlaybackControl::playAllPass() {
+    for (const std::string_view clipName : kStringClips) {
+        player_.loadClip(clipName);
+        allewieoft();
+        // The count is fixed when the string begins; durchlauf is window-level, so a nested run
+        // leaves its own count behind for this one to go on from.
+        const std::int16_t bis = state_.wieoft;  // "up to"
+        state_.durchlauf = 1;
+        while (state_.durchlauf <= bis) {
+            immerwieder();
+            player_.startClip();
+            beginRest();
+            if (!waitRest())
+                return false;
+            state_.durchlauf = static_cast<std::int16_t>(state_.durchlauf + 1);
+        }
+    }
+    return true;
+}
+
+void PlaybackControl::alle_Click() {
+    if (closing_ || !mayNestAnotherRest())
+        return;
+    setSoundButtonsEnabled(false);
+    if (!playAllPass())
+        return;
+    // Enabling and disabling again with no events in between: with "Loop" set the buttons stay
+    // locked from the first pass to the end of the last.
+    setSoundButtonsEnabled(true);
+    for (;;) {
+        if (controls_.check1() != kChecked)
+            break;
+        setSoundButtonsEnabled(false);
+        if (!playAllPass())
+            return;
+        if (controls_.check1() == kUnchecked)
+            break;
+    }
+    setSoundButtonsEnabled(true);
+}
+
+void PlaybackControl::Exit_Click() {
+    if (closing_)
+        return;
+    controls_.setCheck1(kUnchecked);
+    controls_.select(OptionButton::Option1);
+    closing_ = true;
+    runTime_.endProgram();
+}
+
+}  // namespace lyravox::playback
