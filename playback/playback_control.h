@@ -37,7 +37,7 @@ public:
     // Rests waited one inside another beyond which a further string or play-all click is ignored:
     // each level holds a few kilobytes of stack, and an auto-clicker could otherwise nest until the
     // stack runs out. A person clicking never comes near it.
-    static constexpr int kMaxNestedRests = 400;
+    static constexpr int kMaxNestedRests = 1000;
 
     PlaybackControl(Controls& controls, platform::RunTime& runTime, sounds::ClipPlayback& player);
 

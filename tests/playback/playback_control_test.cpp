@@ -329,8 +329,8 @@ TEST(PlaybackControl, NestingStopsAtTheGuard) {
     SimulatedWindow window;
     window.setLoopAt(0, true);
     for (int i = 0; i < kClicks; ++i)
-        window.clickAt(i * 0.001, Command1);
-    window.setLoopAt(0.6, false);
+        window.clickAt(i * 0.0005, Command1);
+    window.setLoopAt(0.9, false);
     window.run();
     EXPECT_EQ(window.runTime.deepestNesting(), PlaybackControl::kMaxNestedRests);
     EXPECT_EQ(window.player.starts().size(),
