@@ -7,6 +7,7 @@
 #include "platform/pcm_clip.h"
 #include "platform/sdl_audio_setup.h"
 #include "platform/sdl_sound_output.h"
+#include "tools/pulse_harness/pulse_test_server.h"
 
 #include <SDL.h>
 
@@ -15,35 +16,26 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
 #include <span>
-#include <spawn.h>
 #include <string>
 #include <string_view>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
-namespace fs = std::filesystem;
 using lyravox::platform::ClipStream;
 using lyravox::platform::kOutputSampleRateHz;
 using lyravox::platform::PcmClip;
 using lyravox::platform::SteadyTimeNs;
+using lyravox::test::MonitorRecording;
+using lyravox::test::PulseTestServer;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kBufferFrames = 256;
@@ -64,13 +56,6 @@ SteadyTimeNs steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
-}
-
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
 }
 
 struct FirstSample {
@@ -295,59 +280,6 @@ void measurePlayCalls() {
 // frame k of its monitor is heard at a fixed origin plus k / 44100 s: where each start's first
 // sample lies in the recording says when it was heard, free of the callbacks' jitter. The origin
 // is unknown, so these figures are relative to the earliest-heard start.
-class MonitorRecording {
-public:
-    MonitorRecording(const std::string& serverAddress, fs::path file) : file_(std::move(file)) {
-        std::vector<std::string> args = {"parec",
-                                         "--server=" + serverAddress,
-                                         "--device=lyravox_null.monitor",
-                                         "--raw",
-                                         "--format=s16le",
-                                         "--rate=44100",
-                                         "--channels=1",
-                                         "--latency-msec=10"};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, file_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (::posix_spawnp(&pid_, "parec", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~MonitorRecording() { stop(); }
-    MonitorRecording(const MonitorRecording&) = delete;
-    MonitorRecording& operator=(const MonitorRecording&) = delete;
-
-    std::vector<std::int16_t> stop() {
-        if (pid_ != 0) {
-            ::kill(pid_, SIGINT);
-            int status = 0;
-            for (int waitedMs = 0; ::waitpid(pid_, &status, WNOHANG) == 0; ++waitedMs) {
-                if (waitedMs == 5000) {
-                    ::kill(pid_, SIGKILL);
-                    ::waitpid(pid_, &status, 0);
-                    break;
-                }
-                std::this_thread::sleep_for(1ms);
-            }
-            pid_ = 0;
-        }
-        std::ifstream in(file_, std::ios::binary);
-        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-        std::vector<std::int16_t> samples(bytes.size() / 2);
-        std::copy_n(bytes.data(), samples.size() * 2, reinterpret_cast<char*>(samples.data()));
-        return samples;
-    }
-
-private:
-    fs::path file_;
-    pid_t pid_ = 0;
-};
-
 void printHeardFigures(std::span<const std::int16_t> monitor,
                        std::span<const SteadyTimeNs> callTimesNs) {
     std::vector<std::int64_t> heardFrame(callTimesNs.size(), -1);
@@ -390,48 +322,6 @@ void printHeardFigures(std::span<const std::int16_t> monitor,
     std::printf("heard_pulse_interval_error_max %.3f ms\n", maxOf(intervalErrorsMs));
 }
 
-// A private server, so the benchmark neither needs nor disturbs a desktop's sound server.
-class PulseServer {
-public:
-    PulseServer() {
-        // Not TMPDIR: a socket path longer than 107 bytes cannot be bound.
-        char pattern[] = "/tmp/lyravox-bench-pulse-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr)
-            return;
-        dir_ = pattern;
-        const std::string command = "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " start " +
-                                    quoted(dir_.string()) + " " + std::to_string(::getpid());
-        FILE* out = ::popen(command.c_str(), "r");
-        if (out == nullptr)
-            return;
-        char line[4096] = {};
-        const bool gotLine = std::fgets(line, sizeof line, out) != nullptr;
-        if (::pclose(out) != 0 || !gotLine)
-            return;
-        address_ = std::string("unix:") + line;
-        address_.erase(address_.find_last_not_of('\n') + 1);
-    }
-    ~PulseServer() {
-        if (dir_.empty())
-            return;
-        const std::string command =
-                "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " stop " + quoted(dir_.string());
-        if (std::system(command.c_str()) != 0)
-            std::fprintf(stderr, "bench_sound_latency: the PulseAudio server did not stop\n");
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
-    const std::string& address() const { return address_; }
-    const fs::path& dir() const { return dir_; }
-
-private:
-    fs::path dir_;
-    std::string address_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -446,19 +336,26 @@ int main(int argc, char** argv) {
     std::vector<double> startCallsUs;
     measureStarts("dummy", 300ms, startCallsUs);
     {
-        const PulseServer server;
-        if (server.address().empty()) {
+        // A private server, so the benchmark neither needs nor disturbs a desktop's sound server.
+        PulseTestServer server;
+        const std::string failure = server.start();
+        if (!failure.empty()) {
+            std::fprintf(stderr, "bench_sound_latency: pulseaudio: %s\n", failure.c_str());
             std::printf("latency_pulse_unavailable 1 flag\n");
         } else {
             ::setenv("PULSE_SERVER", server.address().c_str(), 1);
-            MonitorRecording recording(server.address(), server.dir() / "monitor.raw");
+            MonitorRecording recording(server.address(), server.directory() / "monitor.raw");
             const std::vector<SteadyTimeNs> callTimesNs =
                     measureStarts("pulseaudio", kPulseWarmUp, startCallsUs);
-            const std::vector<std::int16_t> monitor = recording.stop();
+            const MonitorRecording::Stopped monitor = recording.stop();
+            if (!monitor.endedWhenAsked)
+                std::fprintf(stderr, "bench_sound_latency: parec had to be killed\n");
             if (!callTimesNs.empty())
-                printHeardFigures(monitor, callTimesNs);
+                printHeardFigures(monitor.samples, callTimesNs);
             measurePlayCalls();
         }
+        if (!server.stop(PulseTestServer::Stop::Term))
+            std::fprintf(stderr, "bench_sound_latency: the PulseAudio server did not stop\n");
     }
     if (!startCallsUs.empty()) {
         std::printf("start_call_median %.2f us\n", quantile(startCallsUs, 0.5));

@@ -2,7 +2,7 @@
 // the sink's monitor records what the server received, so the samples can be compared with the
 // clips, and the server can be killed and restarted without touching anyone's desktop.
 #include "platform/sdl_sound_output.h"
-#include "tests/platform/raw_s16_file.h"
+#include "tools/pulse_harness/pulse_test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -10,52 +10,29 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <span>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace lyravox::platform {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kSinkMonitor = "lyravox_null.monitor";
 // A new PulseAudio stream stalls for up to about two seconds shortly after it opens; clips played
 // before that has passed arrive late or with gaps.
 constexpr auto kStreamWarmUp = 2500ms;
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string readText(const fs::path& file) {
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-using test::readRawS16;
+using test::MonitorRecording;
+using test::PulseTestServer;
 
 // A hang must fail the test, not stall ctest until its timeout: past the deadline the process
 // reports where it was stuck and exits. The servers stop by themselves when it does.
@@ -90,117 +67,6 @@ private:
     std::condition_variable wake_;
     bool done_ = false;
     std::thread thread_;
-};
-
-// One private server at a fixed socket path; start() again after stop() gives a new server at the
-// same path, as when a desktop's sound server restarts.
-class PulseServer {
-public:
-    explicit PulseServer(fs::path dir) : dir_(std::move(dir)) {}
-    ~PulseServer() { stop("TERM"); }
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
-    // Empty on success, else why the server could not start.
-    std::string start() {
-        const fs::path errors = dir_ / "start-errors.txt";
-        const std::string command = "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " start " +
-                                    quoted(dir_.string()) + " " + std::to_string(::getpid()) +
-                                    " 2>" + quoted(errors.string());
-        fs::create_directories(dir_);
-        FILE* out = ::popen(command.c_str(), "r");
-        if (out == nullptr)
-            return "cannot run " LYRAVOX_PULSE_NULL_SINK_SCRIPT;
-        char line[4096] = {};
-        const bool gotLine = std::fgets(line, sizeof line, out) != nullptr;
-        const int status = ::pclose(out);
-        if (!gotLine || status != 0)
-            return readText(errors);
-        socket_ = line;
-        socket_.erase(socket_.find_last_not_of('\n') + 1);
-        running_ = true;
-        return {};
-    }
-
-    // "KILL" ends it the way a crash would, "TERM" the way a shutdown would.
-    void stop(const char* signal) {
-        if (!running_)
-            return;
-        running_ = false;
-        const std::string command = "bash " + quoted(LYRAVOX_PULSE_NULL_SINK_SCRIPT) + " stop " +
-                                    quoted(dir_.string()) + " " + signal;
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    }
-
-    std::string address() const { return "unix:" + socket_; }
-
-private:
-    fs::path dir_;
-    std::string socket_;
-    bool running_ = false;
-};
-
-// Records the null sink's monitor as raw mono 16-bit frames at 44100 Hz.
-class MonitorRecording {
-public:
-    MonitorRecording(const std::string& serverAddress, fs::path file) : file_(std::move(file)) {
-        const std::string server = "--server=" + serverAddress;
-        const std::string device = std::string("--device=") + kSinkMonitor;
-        std::vector<std::string> args = {
-                "parec",          server,         device,         "--raw",
-                "--format=s16le", "--rate=44100", "--channels=1", "--latency-msec=10"};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, file_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (::posix_spawnp(&pid_, "parec", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~MonitorRecording() { stop(); }
-    MonitorRecording(const MonitorRecording&) = delete;
-    MonitorRecording& operator=(const MonitorRecording&) = delete;
-
-    // parec connects in the background; whatever plays before it has begun is not in the file.
-    bool waitUntilRecording() const {
-        const auto deadline = Clock::now() + 5s;
-        while (pid_ != 0 && Clock::now() < deadline) {
-            std::error_code ignored;
-            if (fs::file_size(file_, ignored) > 0 && !ignored)
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
-    }
-
-    std::vector<std::int16_t> samplesSoFar() const { return readRawS16(file_); }
-
-    std::vector<std::int16_t> stop() {
-        if (pid_ == 0)
-            return samplesSoFar();
-        ::kill(pid_, SIGINT);
-        const auto deadline = Clock::now() + 5s;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                ADD_FAILURE() << "parec does not stop";
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        pid_ = 0;
-        return samplesSoFar();
-    }
-
-private:
-    fs::path file_;
-    pid_t pid_ = 0;
 };
 
 // Never zero, so silence in a recording cannot pass for a clip; magnitudes within
@@ -248,31 +114,32 @@ std::size_t commonPrefixFrames(std::span<const std::int16_t> a, std::span<const 
 class SdlPulseOutput : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Not TMPDIR: a socket path longer than 107 bytes cannot be bound.
-        char pattern[] = "/tmp/lyravox-pulse-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        server_.emplace(dir_ / "server");
-        const std::string failure = server_->start();
+        ASSERT_FALSE(server_.directory().empty()) << "no directory for the server under /tmp";
+        const std::string failure = server_.start();
         if (!failure.empty())
             GTEST_SKIP() << "no PulseAudio server can run on this machine: " << failure;
         ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-        ::setenv("PULSE_SERVER", server_->address().c_str(), 1);
+        ::setenv("PULSE_SERVER", server_.address().c_str(), 1);
     }
 
     void TearDown() override {
-        server_.reset();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        EXPECT_TRUE(server_.stop(PulseTestServer::Stop::Term)) << "the server did not stop";
     }
 
     std::unique_ptr<MonitorRecording> record(const char* name) {
-        auto recording = std::make_unique<MonitorRecording>(server_->address(), dir_ / name);
+        auto recording =
+                std::make_unique<MonitorRecording>(server_.address(), server_.directory() / name);
         return recording->waitUntilRecording() ? std::move(recording) : nullptr;
     }
 
-    fs::path dir_;
-    std::optional<PulseServer> server_;
+    // A parec that has to be killed fails the test, but what it recorded is still compared.
+    static std::vector<std::int16_t> stopRecording(MonitorRecording& recording) {
+        MonitorRecording::Stopped stopped = recording.stop();
+        EXPECT_TRUE(stopped.endedWhenAsked) << "parec does not stop";
+        return std::move(stopped.samples);
+    }
+
+    PulseTestServer server_;
 };
 
 TEST_F(SdlPulseOutput, ServerReceivesTheFirstClipUnchangedUntilTheSecondBegins) {
@@ -294,7 +161,7 @@ TEST_F(SdlPulseOutput, ServerReceivesTheFirstClipUnchangedUntilTheSecondBegins) 
         watchdog.stage("closing the device");
     }
     watchdog.stage("stopping the recording");
-    const Sound sound = soundOf(recording->stop());
+    const Sound sound = soundOf(stopRecording(*recording));
 
     // The volume stays at 100 %, where PulseAudio passes samples through untouched, so the
     // comparison is exact.
@@ -313,7 +180,7 @@ TEST_F(SdlPulseOutput, ServerReceivesTheFirstClipUnchangedUntilTheSecondBegins) 
 
 struct ServerLossCase {
     const char* name;
-    const char* signal;
+    PulseTestServer::Stop stop;
     // A click while no server runs: its reopening fails, the next click must try again.
     bool playWhileServerIsDown;
 };
@@ -338,7 +205,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
     std::this_thread::sleep_for(300ms);
 
     watchdog.stage("stopping the first server");
-    server_->stop(c.signal);
+    EXPECT_TRUE(server_.stop(c.stop)) << "the first server did not stop";
     if (c.playWhileServerIsDown) {
         // The audio thread notices a lost connection at its next buffer.
         std::this_thread::sleep_for(100ms);
@@ -346,7 +213,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
         output.play(beforeLoss);
     }
     watchdog.stage("starting the second server");
-    const std::string failure = server_->start();
+    const std::string failure = server_.start();
     ASSERT_EQ(failure, "") << "the second server did not start";
     auto recording = record("after-loss.raw");
     ASSERT_NE(recording, nullptr) << "parec (pulseaudio-utils) does not record";
@@ -361,7 +228,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
     while (Clock::now() < deadline &&
            soundOf(recording->samplesSoFar()).samples.size() < afterLoss->samples.size())
         std::this_thread::sleep_for(100ms);
-    const Sound sound = soundOf(recording->stop());
+    const Sound sound = soundOf(stopRecording(*recording));
     EXPECT_EQ(sound.samples.size(), afterLoss->samples.size())
             << "the second server did not receive the clip whole";
     EXPECT_EQ(commonPrefixFrames(afterLoss->samples, sound.samples), sound.samples.size())
@@ -370,9 +237,9 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
 }
 
 const ServerLossCase kServerLossCases[] = {
-        {"ServerCrashes", "KILL", false},
-        {"ServerShutsDown", "TERM", false},
-        {"ClickWhileServerIsDown", "KILL", true},
+        {"ServerCrashes", PulseTestServer::Stop::Kill, false},
+        {"ServerShutsDown", PulseTestServer::Stop::Term, false},
+        {"ClickWhileServerIsDown", PulseTestServer::Stop::Kill, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Pulse, SdlPulseServerLoss, ::testing::ValuesIn(kServerLossCases),

@@ -1,7 +1,7 @@
 // The sound output through a real SDL device: the disk driver writes exactly what the callback
 // rendered, so the test can read the stream as it left the program.
 #include "platform/sdl_sound_output.h"
-#include "tests/platform/raw_s16_file.h"
+#include "tools/pulse_harness/raw_s16_file.h"
 
 #include <gtest/gtest.h>
 

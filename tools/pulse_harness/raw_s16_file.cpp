@@ -1,17 +1,17 @@
-#pragma once
-
-// Reads what SDL's disk driver or parec wrote: raw signed 16-bit little-endian samples, no header.
+#include "tools/pulse_harness/raw_s16_file.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <filesystem>
+#include <bit>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 namespace lyravox::test {
 
-inline std::vector<std::int16_t> readRawS16(const std::filesystem::path& file) {
+// The bytes are copied as they are, which reads little-endian samples right only on a
+// little-endian machine.
+static_assert(std::endian::native == std::endian::little);
+
+std::vector<std::int16_t> readRawS16(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
     std::vector<std::int16_t> samples(bytes.size() / 2);

@@ -1,0 +1,79 @@
+#pragma once
+
+// A private PulseAudio server with a null sink, and a recording of what the sink received, for
+// the sound tests and benchmarks: nothing reaches a loudspeaker, the recording holds exactly the
+// samples the server was given, and a desktop's own server is never touched. Both drive
+// tools/pulse-null-sink.sh and parec, so they need pulseaudio and pulseaudio-utils.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace lyravox::test {
+
+// One server at a fixed socket path; start() again after stop() gives a new server at the same
+// path, as when a desktop's sound server restarts. The server also ends when this process does,
+// so a test that crashes leaves none behind.
+class PulseTestServer {
+public:
+    // Term ends the server the way a shutdown would, Kill the way a crash would.
+    enum class Stop { Term, Kill };
+
+    // In a fresh directory under /tmp, removed again by the destructor; directory() is empty if
+    // none could be made.
+    PulseTestServer();
+    // In `directory`, made if missing and left in place.
+    explicit PulseTestServer(std::filesystem::path directory);
+    // Stops the server (Term); whoever must know that it stopped calls stop() first.
+    ~PulseTestServer();
+    PulseTestServer(const PulseTestServer&) = delete;
+    PulseTestServer& operator=(const PulseTestServer&) = delete;
+
+    // Empty on success, else why no server runs.
+    [[nodiscard]] std::string start();
+    // False if the server would not end. True at once when none runs.
+    [[nodiscard]] bool stop(Stop how);
+
+    // For PULSE_SERVER or parec's --server; meaningful once start() has succeeded.
+    std::string address() const { return "unix:" + socket_; }
+    const std::filesystem::path& directory() const { return directory_; }
+
+private:
+    std::filesystem::path directory_;
+    bool ownsDirectory_ = false;
+    std::string socket_;
+    bool running_ = false;
+};
+
+// Records the null sink's monitor into a file as raw mono 16-bit frames at 44100 Hz, the sink's
+// own format, so nothing is resampled on the way.
+class MonitorRecording {
+public:
+    struct Stopped {
+        std::vector<std::int16_t> samples;
+        // False when parec ignored the request to end and had to be killed.
+        bool endedWhenAsked = true;
+    };
+
+    // Starts parec in the background. If it cannot start, waitUntilRecording() fails and the
+    // recording stays empty.
+    MonitorRecording(const std::string& serverAddress, std::filesystem::path file);
+    ~MonitorRecording() { stop(); }
+    MonitorRecording(const MonitorRecording&) = delete;
+    MonitorRecording& operator=(const MonitorRecording&) = delete;
+
+    // parec connects in the background; whatever plays before it has begun is not in the file.
+    // False if nothing arrived within five seconds.
+    [[nodiscard]] bool waitUntilRecording() const;
+    std::vector<std::int16_t> samplesSoFar() const;
+    // Ends parec and returns all it recorded; again after that, the same samples.
+    Stopped stop();
+
+private:
+    std::filesystem::path file_;
+    pid_t pid_ = 0;
+};
+
+}  // namespace lyravox::test
