@@ -40,6 +40,7 @@ Form2::Form2() : QWidget(nullptr) {
     setAttribute(Qt::WA_DeleteOnClose);
     // The main window alone decides when the program ends; help left open must not keep it alive.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Ending through QCoreApplication::exit() closes no windows: go with the program all the same.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &QWidget::close);
 
     // Shows only in the column right of the picture.

@@ -158,6 +158,33 @@ private slots:
         QCOMPARE(description.split('\n').mid(1), HelpPicture::textLines());
         QVERIFY(!picture->text(QAccessible::Name).isEmpty());
     }
+
+    void programEndsAndTakesHelpAlong_data() {
+        QTest::addColumn<bool>("byExit");
+        QTest::newRow("main window closed") << false;
+        QTest::newRow("QCoreApplication::exit, as File, Exit ends at once") << true;
+    }
+
+    // Help left open neither keeps the program running once the main window closes nor outlives
+    // it, however the program ends. Should it keep the program running, exec() never returns and
+    // the test's time-out fails it.
+    void programEndsAndTakesHelpAlong() {
+        QFETCH(bool, byExit);
+        Form1 mainWindow;
+        mainWindow.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+        QPointer<Form2> help = Form2::showHelp();
+        QVERIFY(QTest::qWaitForWindowExposed(help));
+
+        if (byExit) {
+            QMetaObject::invokeMethod(
+                    qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        } else {
+            QMetaObject::invokeMethod(&mainWindow, &QWidget::close, Qt::QueuedConnection);
+        }
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(help.isNull());
+    }
 };
 
 QTEST_MAIN(Form2Test)
