@@ -1,6 +1,6 @@
 #include "ui/AboutPicture.h"
 
-#include "ui/PictureFonts.h"
+#include "ui/PictureText.h"
 #include "ui/SvgArt.h"
 
 #include <QFontMetrics>
@@ -29,10 +29,9 @@ QFont boldSerif(int pixelSize) {
     return font;
 }
 
-void drawCentred(QPainter& painter, const QString& text, int topPx) {
-    const QFontMetrics metrics(painter.font());
-    const int left = (AboutPicture::widthPx - metrics.horizontalAdvance(text)) / 2;
-    painter.drawText(QPoint(left, topPx + metrics.ascent()), text);
+void drawCentred(QPainter& painter, const QString& line, int topPx) {
+    const int width = QFontMetrics(painter.font()).horizontalAdvance(line);
+    drawLines(painter, {line}, (AboutPicture::widthPx - width) / 2, topPx, 0);
 }
 
 }  // namespace
@@ -104,28 +103,17 @@ QPixmap AboutPicture::render(qreal devicePixelRatio) {
     painter.setPen(Qt::black);
 
     const QFont heading = headingFont();
-    painter.setFont(heading);
-    const QString headingLine = QString::fromLatin1(headingText);
-    const int headingWidth = QFontMetrics(heading).horizontalAdvance(headingLine);
-    painter.drawText(QPointF((widthPx - headingWidth) / 2.0,
-                             headingCapTopPx + QFontMetricsF(heading).capHeight()),
-                     headingLine);
+    const int headingWidth =
+            QFontMetrics(heading).horizontalAdvance(QString::fromLatin1(headingText));
+    drawHeading(painter, heading, (widthPx - headingWidth) / 2.0, headingCapTopPx);
 
     const QFont byLineType = byLineFont();
     painter.setFont(byLineType);
-    const QFontMetrics byLineMetrics(byLineType);
-    painter.drawText(QPoint(byLineRightPx - byLineMetrics.horizontalAdvance(byLine()),
-                            byLineTopPx + byLineMetrics.ascent()),
-                     byLine());
+    const int byLineWidth = QFontMetrics(byLineType).horizontalAdvance(byLine());
+    drawLines(painter, {byLine()}, byLineRightPx - byLineWidth, byLineTopPx, 0);
 
-    const QFont notice = noticeFont();
-    painter.setFont(notice);
-    const int noticeAscent = QFontMetrics(notice).ascent();
-    const QStringList lines = noticeLines();
-    for (int i = 0; i < lines.size(); ++i) {
-        painter.drawText(QPoint(noticeLeftPx, noticeTopPx + i * noticeLinePitchPx + noticeAscent),
-                         lines[i]);
-    }
+    painter.setFont(noticeFont());
+    drawLines(painter, noticeLines(), noticeLeftPx, noticeTopPx, noticeLinePitchPx);
 
     painter.setFont(addressFont());
     drawCentred(painter, webAddress(), addressTopPx);

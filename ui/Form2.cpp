@@ -2,9 +2,9 @@
 
 #include "ui/HelpPicture.h"
 #include "ui/SvgArt.h"
+#include "ui/WindowParts.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QPointer>
 
 namespace {
@@ -35,8 +35,7 @@ Form2::Form2() : QWidget(nullptr) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(tr("Help"));
     setWindowIcon(lyravox::ui::helpIcon());
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(lyravox::ui::fixedWindowFlags(Qt::Window));
     setAttribute(Qt::WA_DeleteOnClose);
     // The main window alone decides when the program ends; help left open must not keep it alive.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -47,12 +46,9 @@ Form2::Form2() : QWidget(nullptr) {
     setBackgroundRole(QPalette::ToolTipBase);
     setAutoFillBackground(true);
 
-    m_picture = new QLabel(this);
-    m_picture->setObjectName(QStringLiteral("helpPicture"));
-    m_picture->setGeometry(0, 0, HelpPicture::widthPx, HelpPicture::heightPx);
-    m_picture->setPixmap(HelpPicture::render(devicePixelRatioF()));
-    m_picture->setAccessibleName(tr("Help text"));
-    m_picture->setAccessibleDescription(HelpPicture::plainText());
+    m_picture = lyravox::ui::addPicture(this, QStringLiteral("helpPicture"),
+                                        HelpPicture::render(devicePixelRatioF()), tr("Help text"),
+                                        HelpPicture::plainText());
 
     setFixedSize(widthPx, heightPx);
     setGeometry(startLeftPx, startTopPx, widthPx, heightPx);

@@ -2,10 +2,10 @@
 
 #include "ui/AboutPicture.h"
 #include "ui/SvgArt.h"
+#include "ui/WindowParts.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -37,16 +37,13 @@ Form3::Form3(QWidget* over) : QDialog(over) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(tr("About..."));
     setWindowIcon(lyravox::ui::programIcon());
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(lyravox::ui::fixedWindowFlags(Qt::Dialog));
     setWindowModality(Qt::ApplicationModal);
 
-    m_picture = new QLabel(this);
-    m_picture->setObjectName(QStringLiteral("aboutPicture"));
-    m_picture->setGeometry(0, 0, AboutPicture::widthPx, AboutPicture::heightPx);
-    m_picture->setPixmap(AboutPicture::render(devicePixelRatioF()));
-    m_picture->setAccessibleName(tr("About Lyravox"));
-    m_picture->setAccessibleDescription(AboutPicture::plainText());
+    // Three rows taller than the client area: the bottom ones are never seen.
+    m_picture = lyravox::ui::addPicture(this, QStringLiteral("aboutPicture"),
+                                        AboutPicture::render(devicePixelRatioF()),
+                                        tr("About Lyravox"), AboutPicture::plainText());
 
     m_command1 = new QPushButton(tr("Aha, Yes..."), this);
     m_command1->setObjectName(QStringLiteral("Command1"));

@@ -1,9 +1,8 @@
 #include "ui/HelpPicture.h"
 
-#include "ui/PictureFonts.h"
+#include "ui/PictureText.h"
 #include "ui/SvgArt.h"
 
-#include <QFontMetrics>
 #include <QPainter>
 
 namespace lyravox::ui {
@@ -90,24 +89,15 @@ QPixmap HelpPicture::render(qreal devicePixelRatio) {
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(Qt::black);
 
-    const QFont heading = headingFont();
-    painter.setFont(heading);
-    painter.drawText(QPointF(headingLeftPx, headingCapTopPx + QFontMetricsF(heading).capHeight()),
-                     QString::fromLatin1(headingText));
+    drawHeading(painter, headingFont(), headingLeftPx, headingCapTopPx);
 
-    const QFont small = byLineFont();
-    painter.setFont(small);
+    painter.setFont(byLineFont());
     painter.setPen(QColor(0x70, 0x70, 0x70));
-    painter.drawText(QPoint(textLeftPx, byLineTopPx + QFontMetrics(small).ascent()), byLine());
+    drawLines(painter, {byLine()}, textLeftPx, byLineTopPx, 0);
 
-    const QFont body = bodyFont();
-    painter.setFont(body);
+    painter.setFont(bodyFont());
     painter.setPen(Qt::black);
-    const int ascent = QFontMetrics(body).ascent();
-    const QStringList lines = textLines();
-    for (int i = 0; i < lines.size(); ++i) {
-        painter.drawText(QPoint(textLeftPx, bodyTopPx + i * bodyLinePitchPx + ascent), lines[i]);
-    }
+    drawLines(painter, textLines(), textLeftPx, bodyTopPx, bodyLinePitchPx);
     return picture;
 }
 

@@ -1,6 +1,6 @@
 #include "ui/AboutPicture.h"
 #include "ui/HelpPicture.h"
-#include "ui/PictureFonts.h"
+#include "ui/PictureText.h"
 #include "ui/SvgArt.h"
 
 #include <QDir>

@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QStringList>
 
+class QPainter;
+
 namespace lyravox::ui {
 
 // Text drawn into a picture of fixed size must fit it whatever fonts the system has: a family list
@@ -27,5 +29,12 @@ QFont fontWithCapHeight(QFont font, int capHeightPx);
 
 // The heading's heavy sans-serif, capitals about `capHeightPx` tall, at most `maxWidthPx` wide.
 QFont headingFont(int capHeightPx, int maxWidthPx);
+
+// Draws the lines in the painter's font, the first one's top at `topPx`, each next one `pitchPx`
+// lower, all starting at `leftPx`.
+void drawLines(QPainter& painter, const QStringList& lines, int leftPx, int topPx, int pitchPx);
+
+// Draws the heading in `font` with the top of its capitals at `capTopPx`.
+void drawHeading(QPainter& painter, const QFont& font, qreal leftPx, int capTopPx);
 
 }  // namespace lyravox::ui

@@ -1,6 +1,7 @@
-#include "ui/PictureFonts.h"
+#include "ui/PictureText.h"
 
 #include <QFontMetrics>
+#include <QPainter>
 #include <QStringList>
 
 #include <algorithm>
@@ -61,6 +62,19 @@ QFont headingFont(int capHeightPx, int maxWidthPx) {
     font.setWeight(QFont::Black);
     font = fontWithCapHeight(font, capHeightPx);
     return fitFontToWidth(font, {QString::fromLatin1(headingText)}, maxWidthPx, capHeightPx / 2);
+}
+
+void drawLines(QPainter& painter, const QStringList& lines, int leftPx, int topPx, int pitchPx) {
+    const int ascent = QFontMetrics(painter.font()).ascent();
+    for (int i = 0; i < lines.size(); ++i) {
+        painter.drawText(QPoint(leftPx, topPx + i * pitchPx + ascent), lines[i]);
+    }
+}
+
+void drawHeading(QPainter& painter, const QFont& font, qreal leftPx, int capTopPx) {
+    painter.setFont(font);
+    painter.drawText(QPointF(leftPx, capTopPx + QFontMetricsF(font).capHeight()),
+                     QString::fromLatin1(headingText));
 }
 
 }  // namespace lyravox::ui
