@@ -1,0 +1,80 @@
+#include "ui/Form3.h"
+
+#include "ui/AboutPicture.h"
+#include "ui/SvgArt.h"
+#include "ui/WindowParts.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+QPointer<Form3> openAboutWindow;
+
+}  // namespace
+
+void Form3::showAbout(QWidget* over) {
+    if (openAboutWindow != nullptr) {
+        openAboutWindow->raise();
+        openAboutWindow->activateWindow();
+        return;
+    }
+    openAboutWindow = new Form3(over);
+    openAboutWindow->setAttribute(Qt::WA_DeleteOnClose);
+    openAboutWindow->exec();
+}
+
+Form3* Form3::openInstance() {
+    return openAboutWindow;
+}
+
+Form3::Form3(QWidget* over) : QDialog(over) {
+    using lyravox::ui::AboutPicture;
+
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(tr("About..."));
+    setWindowIcon(lyravox::ui::programIcon());
+    setWindowFlags(lyravox::ui::fixedWindowFlags(Qt::Dialog));
+    setWindowModality(Qt::ApplicationModal);
+
+    // Three rows taller than the client area: the bottom ones are never seen.
+    m_picture = lyravox::ui::addPicture(this, QStringLiteral("aboutPicture"),
+                                        AboutPicture::render(devicePixelRatioF()),
+                                        tr("About Lyravox"), AboutPicture::plainText());
+
+    m_command1 = new QPushButton(tr("Aha, Yes..."), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command1->setGeometry(68, 272, 133, 29);
+    m_command1->setFocus();
+    connect(m_command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+
+    setFixedSize(widthPx, heightPx);
+    centreOver(over);
+}
+
+void Form3::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void Form3::Command1_Click() {
+    close();
+}
+
+void Form3::centreOver(const QWidget* over) {
+    // Centring client area on client area centres frame on frame, as both windows wear the same
+    // decoration, and it needs no frame sizes, which are known only once a window is shown.
+    QRect placed(0, 0, widthPx, heightPx);
+    if (over != nullptr) {
+        placed.moveCenter(over->window()->geometry().center());
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        placed.moveCenter(screen->availableGeometry().center());
+    }
+    setGeometry(placed);
+}
