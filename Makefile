@@ -6,7 +6,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD_DIR := build
 
-.PHONY: all build run test bench clean deps deps-test
+.PHONY: all build run test bench package clean deps deps-test
 
 all: build
 
@@ -43,6 +43,14 @@ test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.tx
 	ctest --preset asan
 	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test
 	ctest --preset tsan -L tsan
+	$(MAKE) package
+	ctest --preset release -L "package|packaging"
+
+# A Debian package of the release build, from what `cmake --install` installs.
+package: deps-test $(BUILD_DIR)/release/CMakeCache.txt
+	cmake --build --preset release -j$(JOBS) --target lyravox lyravox_icon_png lyravox_documents
+	rm -f $(BUILD_DIR)/release/lyravox_*.deb
+	cd $(BUILD_DIR)/release && cpack
 
 bench: deps-test $(BUILD_DIR)/release/CMakeCache.txt
 	cmake --build --preset release -j$(JOBS)

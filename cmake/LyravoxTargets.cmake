@@ -13,6 +13,15 @@ function(lyravox_target_defaults target)
     target_compile_options(${target} ${scope} -Wall -Wextra -Wpedantic -Werror)
     target_compile_definitions(${target} ${scope} QT_NO_CONTEXTLESS_CONNECT)
 
+    # Hardening, as Debian builds its packages: stack protector, fortified libc calls where the
+    # optimiser makes them possible, and relocations made read-only before main runs.
+    target_compile_options(${target} ${scope} -fstack-protector-strong)
+    target_compile_options(${target} ${scope}
+        "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+    if(target_type STREQUAL "EXECUTABLE")
+        target_link_options(${target} PRIVATE -Wl,-z,relro -Wl,-z,now)
+    endif()
+
     if(LYRAVOX_SANITIZE)
         set(sanitize_flags -fsanitize=address,undefined -fno-omit-frame-pointer
                            -fno-sanitize-recover=undefined)
