@@ -24,6 +24,7 @@
 #include <functional>
 #include <span>
 #include <sys/resource.h>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -101,18 +102,33 @@ double processCpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// The calling (user-interface) thread alone: what the rest wait itself costs, apart from the
+// audio thread, whose share moves with the sound server's scheduling from one run to the next.
+double threadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+struct CpuShare {
+    double processPercent = 0;
+    double uiThreadPercent = 0;
+};
+
 // Runs the event loop for `length` (nothing else happens unless `begin` starts it) and returns
-// the process's CPU time over it as a share of one core, in percent.
-double cpuPercentOver(std::chrono::milliseconds length, const std::function<void()>& begin = {}) {
+// the CPU time over it as a share of one core, in percent.
+CpuShare cpuOver(std::chrono::milliseconds length, const std::function<void()>& begin = {}) {
     const auto wallStart = std::chrono::steady_clock::now();
-    const double cpuStart = processCpuSeconds();
+    const double processStart = processCpuSeconds();
+    const double threadStart = threadCpuSeconds();
     if (begin)
         QTimer::singleShot(0ms, qApp, begin);
     QTimer::singleShot(length, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
     const double wallSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    return (processCpuSeconds() - cpuStart) / wallSeconds * 100;
+    return {(processCpuSeconds() - processStart) / wallSeconds * 100,
+            (threadCpuSeconds() - threadStart) / wallSeconds * 100};
 }
 
 // Frames at which the clip's opening appears in the recording. A restart microseconds after a
@@ -165,11 +181,11 @@ int main(int argc, char** argv) {
         std::printf("rest_loop_unavailable 1 flag\n");
         return 0;
     }
-    cpuPercentOver(std::chrono::duration_cast<std::chrono::milliseconds>(kStreamWarmUp));
-    const double idlePercent = cpuPercentOver(kIdleLength);
+    cpuOver(std::chrono::duration_cast<std::chrono::milliseconds>(kStreamWarmUp));
+    const CpuShare idle = cpuOver(kIdleLength);
 
     controls.setCheck1(lyravox::playback::kChecked);
-    const double loopPercent = cpuPercentOver(kLoopLength, [&] {
+    const CpuShare loop = cpuOver(kLoopLength, [&] {
         QTimer::singleShot(kLoopLength - 500ms, qApp,
                            [&] { controls.setCheck1(lyravox::playback::kUnchecked); });
         logic.Command1_Click();
@@ -190,9 +206,11 @@ int main(int argc, char** argv) {
                                           player.startTimes[i] - player.startTimes[i - 1])
                                           .count());
 
-    std::printf("cpu_idle_device_open %.3f %%core\n", idlePercent);
-    std::printf("cpu_string_loop %.3f %%core\n", loopPercent);
-    std::printf("cpu_loop_minus_idle %.3f %%core\n", loopPercent - idlePercent);
+    std::printf("cpu_idle_device_open %.3f %%core\n", idle.processPercent);
+    std::printf("cpu_string_loop %.3f %%core\n", loop.processPercent);
+    std::printf("cpu_loop_minus_idle %.3f %%core\n", loop.processPercent - idle.processPercent);
+    std::printf("cpu_ui_thread_idle %.4f %%core\n", idle.uiThreadPercent);
+    std::printf("cpu_ui_thread_loop %.4f %%core\n", loop.uiThreadPercent);
     std::printf("rest_loop_starts_heard %zu starts\n", starts.size());
     if (!madeIntervalsMs.empty()) {
         const ErrorFigures made = errorsAgainstRest(madeIntervalsMs);
