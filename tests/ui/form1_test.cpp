@@ -229,6 +229,10 @@ private slots:
             }
         }
         QVERIFY(whitePixels > 100);
+
+        const QString path = QDir::current().absoluteFilePath("banner@4x.png");
+        QVERIFY(lyravox::ui::BannerPicture::render(4.0).save(path));
+        qInfo("banner at four times its size: %s", qUtf8Printable(path));
     }
 
     void startState() {
