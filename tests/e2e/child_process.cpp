@@ -1,10 +1,12 @@
 #include "child_process.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -19,9 +21,21 @@ using Clock = std::chrono::steady_clock;
 
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnvironment,
             int keepOpenFd, int stdoutFd) {
+    // The given settings replace inherited ones (ctest sets QT_QPA_PLATFORM=offscreen, for one):
+    // with a name twice, getenv would find the inherited value first.
+    const auto overridden = [&extraEnvironment](std::string_view entry) {
+        const std::string_view name = entry.substr(0, entry.find('='));
+        return std::any_of(extraEnvironment.begin(), extraEnvironment.end(),
+                           [name](const std::string& extra) {
+                               return extra.size() > name.size() && extra.starts_with(name) &&
+                                      extra[name.size()] == '=';
+                           });
+    };
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        environment.emplace_back(*entry);
+        if (!overridden(*entry)) {
+            environment.emplace_back(*entry);
+        }
     }
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> args;
