@@ -29,7 +29,6 @@ public:
     // Client area including the 19 px menu bar, so the central area is 358 × 298.
     static constexpr int widthPx = 358;
     static constexpr int heightPx = 317;
-    static constexpr int centralHeightPx = 298;
 
     // Runs the load handler, so the window is in its start state before it is first shown, and
     // centres it on the screen.

@@ -67,11 +67,11 @@ QStringList selectedOptions(const Form1& window) {
     return selected;
 }
 
-// Runs `open`, which is to open the about window modally, and `inspect` inside the about window's
+// Runs `open`, which is to open the about window modally, and `examine` inside the about window's
 // own loop once it is open and has the input; the about window is closed afterwards whatever
 // happened, so a fault cannot hang the test. False when no about window appeared.
 bool whileAboutIsOpen(const std::function<void()>& open,
-                      const std::function<void(Form3*)>& inspect) {
+                      const std::function<void(Form3*)>& examine) {
     bool opened = false;
     // Polled, because `open` may run event loops of its own (a menu) before the window appears.
     QTimer poll;
@@ -83,7 +83,7 @@ bool whileAboutIsOpen(const std::function<void()>& open,
         }
         poll.stop();
         opened = true;
-        inspect(about);
+        examine(about);
         about->close();
     });
     poll.start();
@@ -455,6 +455,43 @@ private slots:
         QCOMPARE(selectedOptions(window), QStringList({"Option1", "Option5"}));
         QVERIFY(!helpOpened);
         QVERIFY(!menuOpened);
+    }
+
+    // A loop waiting in its rest when the about window opens stays where it is until the window
+    // closes, then goes on.
+    void loopWaitsWhileAboutIsOpen() {
+        auto desk = shownMainWindow();
+        QVERIFY(desk != nullptr);
+        Form1& window = desk->window;
+        window.widgets().check1->setChecked(true);
+
+        std::size_t startsBeforeAbout = 0;
+        std::size_t startsWhileOpen = 0;
+        bool opened = false;
+        desk->clips.onStart = [&] {
+            const std::size_t starts = desk->clips.started.size();
+            if (starts == 2) {
+                // Runs in the rest that follows this start.
+                QTimer::singleShot(0, &window, [&] {
+                    startsBeforeAbout = desk->clips.started.size();
+                    opened = whileAboutIsOpen([&] { window.aboutAction()->trigger(); },
+                                              [&](Form3*) {
+                                                  QTest::qWait(50);
+                                                  startsWhileOpen = desk->clips.started.size() -
+                                                                    startsBeforeAbout;
+                                              });
+                });
+            } else if (starts == 5) {
+                window.widgets().check1->setChecked(false);
+            }
+        };
+        clickThroughWindow(window, window.widgets().commands[1]);
+        desk->clips.onStart = nullptr;
+
+        QVERIFY(opened);
+        QCOMPARE(startsBeforeAbout, std::size_t(2));
+        QCOMPARE(startsWhileOpen, std::size_t(0));
+        QCOMPARE(desk->clips.started, Clips(5, "a"));
     }
 
     void wiring_data() {
