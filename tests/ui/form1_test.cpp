@@ -281,6 +281,21 @@ private slots:
         QCOMPARE(seen, visited);
     }
 
+    // Within a group the arrow keys move the selection, and the other group stays as it was.
+    void arrowKeysMoveTheSelectionWithinAGroup() {
+        auto desk = shownMainWindow();
+        QVERIFY(desk != nullptr);
+        Form1& window = desk->window;
+        pressThroughWindow(window, Qt::Key_Tab);
+        pressThroughWindow(window, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window.widgets().options[0]);
+
+        pressThroughWindow(window, Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), window.widgets().options[1]);
+        QCOMPARE(selectedOptions(window), QStringList({"Option2", "Option5"}));
+        QVERIFY(desk->clips.started.empty());
+    }
+
     // The picture area is a stop that shows it has the focus and ignores the keys themselves.
     void pictureTakesTheFocusButNoKeys() {
         auto desk = shownMainWindow();
