@@ -6,7 +6,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD_DIR := build
 
-.PHONY: all build run test bench package clean deps deps-test
+.PHONY: all build run test bench package screenshot clean deps deps-test
 
 all: build
 
@@ -62,6 +62,9 @@ bench: deps-test $(BUILD_DIR)/release/CMakeCache.txt
 	    fi; \
 	done; \
 	if ((found == 0)); then echo "no benchmark executables in $(BUILD_DIR)/release/bench"; fi
+
+screenshot: build deps-test
+	bash tools/screenshot.sh $(BUILD_DIR)/dev docs/main-window.png
 
 clean:
 	rm -rf $(BUILD_DIR)

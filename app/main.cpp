@@ -1,4 +1,6 @@
+#include "platform/qt_run_time.h"
 #include "platform/sdl_sound_output.h"
+#include "sounds/clip_player.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -10,8 +12,12 @@ int main(int argc, char* argv[]) {
 
     // Opened before the window so the sound server has settled by the first click.
     lyravox::platform::SdlSoundOutput soundOutput;
+    lyravox::sounds::ClipPlayer player(soundOutput);
+    lyravox::platform::QtRunTime runTime;
 
-    Form1 mainWindow;
+    Form1 mainWindow(runTime, player);
     mainWindow.show();
+    // Last, so that keys go to the main window whatever else the start-up showed.
+    mainWindow.activateWindow();
     return QApplication::exec();
 }

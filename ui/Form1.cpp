@@ -1,18 +1,101 @@
 #include "ui/Form1.h"
 
+#include "ui/BannerPicture.h"
+#include "ui/Form2.h"
+#include "ui/Form3.h"
+#include "ui/SvgArt.h"
+#include "ui/WindowParts.h"
+
 #include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
 
-Form1::Form1(QWidget* parent) : QMainWindow(parent) {
-    setObjectName("Form1");
-    setWindowTitle("Lyravox");
+Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback& player,
+             QWidget* parent)
+    : QMainWindow(parent)
+    , m_playback(m_controls, runTime, player) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(tr("Lyravox"));
+    setWindowIcon(lyravox::ui::programIcon());
     // A tuning aid has a fixed layout: a resizable or maximised window would only add empty space.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(widthPx, heightPx);
+    setWindowFlags(lyravox::ui::fixedWindowFlags(Qt::Window));
 
+    auto* clientArea = new QWidget(this);
+    clientArea->setObjectName(QStringLiteral("clientArea"));
+    setCentralWidget(clientArea);
+    m_widgets = lyravox::ui::buildForm1Widgets(clientArea);
+    buildMenu();
+    connectHandlers();
+
+    setFixedSize(widthPx, heightPx);
+    centreOnScreen();
+    m_playback.Form_Load();
+    m_widgets.commands[0]->setFocus();
+}
+
+void Form1::buildMenu() {
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
+    fileMenu->setObjectName(QStringLiteral("File"));
     m_exitAction = fileMenu->addAction(tr("E&xit"));
-    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+    m_exitAction->setObjectName(QStringLiteral("Exit"));
+
+    QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
+    helpMenu->setObjectName(QStringLiteral("Help"));
+    m_helpWindowAction = helpMenu->addAction(tr("Help for this Tool"));
+    m_helpWindowAction->setObjectName(QStringLiteral("Help_window"));
+    m_helpWindowAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_aboutAction = helpMenu->addAction(tr("&About"));
+    m_aboutAction->setObjectName(QStringLiteral("About"));
+}
+
+void Form1::connectHandlers() {
+    using lyravox::playback::PlaybackControl;
+    constexpr void (PlaybackControl::*commandHandlers[])() = {
+            &PlaybackControl::Command1_Click, &PlaybackControl::Command2_Click,
+            &PlaybackControl::Command3_Click, &PlaybackControl::Command4_Click,
+            &PlaybackControl::Command5_Click, &PlaybackControl::Command6_Click,
+            &PlaybackControl::Command7_Click, &PlaybackControl::Command8_Click,
+    };
+    for (std::size_t i = 0; i < m_widgets.commands.size(); ++i) {
+        connect(m_widgets.commands[i], &QPushButton::clicked, this,
+                [this, handler = commandHandlers[i]] { (m_playback.*handler)(); });
+    }
+    connect(m_widgets.alle, &QPushButton::clicked, this, [this] { m_playback.alle_Click(); });
+    connect(m_exitAction, &QAction::triggered, this, [this] { m_playback.Exit_Click(); });
+    connect(m_helpWindowAction, &QAction::triggered, this, &Form1::Help_window_Click);
+    connect(m_aboutAction, &QAction::triggered, this, &Form1::About_Click);
+    connect(m_widgets.picture1, &lyravox::ui::BannerPicture::clicked, this, &Form1::Picture1_Click);
+}
+
+void Form1::centreOnScreen() {
+    // Centring the client area leaves the frame a title bar's height low of centre; the frame's
+    // size is known only once the window manager has decorated the shown window.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    QRect placed(0, 0, widthPx, heightPx);
+    placed.moveCenter(screen->availableGeometry().center());
+    setGeometry(placed);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    m_playback.Exit_Click();
+    event->accept();
+}
+
+void Form1::Help_window_Click() {
+    Form2::showHelp();
+}
+
+void Form1::About_Click() {
+    Form3::showAbout(this);
+}
+
+void Form1::Picture1_Click() {
+    Form3::showAbout(this);
 }

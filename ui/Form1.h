@@ -3,10 +3,25 @@
 // Architecture: the windows (main window, help, about) and their SVG artwork. Windows forward
 // user actions to the playback logic and show its state; they hold no playback rules themselves.
 
+#include "playback/playback_control.h"
+#include "ui/Form1Controls.h"
+#include "ui/Form1Widgets.h"
+
 #include <QMainWindow>
 
 class QAction;
 
+namespace lyravox::platform {
+class RunTime;
+}
+
+namespace lyravox::sounds {
+class ClipPlayback;
+}
+
+// The main window: the string, chord and play-all buttons, the two option groups, "Loop", the
+// banner and the menu. Every action goes to a handler of the playback logic, which the window owns
+// together with its view of the controls.
 class Form1 : public QMainWindow {
     Q_OBJECT
 
@@ -15,10 +30,34 @@ public:
     static constexpr int widthPx = 358;
     static constexpr int heightPx = 317;
 
-    explicit Form1(QWidget* parent = nullptr);
+    // Runs the load handler, so the window is in its start state before it is first shown, and
+    // centres it on the screen.
+    Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback& player,
+          QWidget* parent = nullptr);
 
+    const lyravox::ui::Form1Widgets& widgets() const { return m_widgets; }
+    const lyravox::playback::PlaybackControl& playback() const { return m_playback; }
     QAction* exitAction() const { return m_exitAction; }
+    QAction* helpWindowAction() const { return m_helpWindowAction; }
+    QAction* aboutAction() const { return m_aboutAction; }
+
+protected:
+    // The close box ends the program as "Exit" does, so no loop goes on without a window.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
-    QAction* m_exitAction = nullptr;  // owned by the File menu
+    void buildMenu();
+    void connectHandlers();
+    void centreOnScreen();
+
+    void Help_window_Click();
+    void About_Click();
+    void Picture1_Click();
+
+    lyravox::ui::Form1Widgets m_widgets;
+    lyravox::ui::Form1Controls m_controls{m_widgets};
+    lyravox::playback::PlaybackControl m_playback;
+    QAction* m_exitAction = nullptr;        // owned by the File menu
+    QAction* m_helpWindowAction = nullptr;  // owned by the Help menu
+    QAction* m_aboutAction = nullptr;       // owned by the Help menu
 };

@@ -1,9 +1,9 @@
+#include "tests/ui/test_main_window.h"
 #include "ui/Form1.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSignalSpy>
 #include <QTest>
 
 class Form1SmokeTest : public QObject {
@@ -11,7 +11,8 @@ class Form1SmokeTest : public QObject {
 
 private slots:
     void windowIdentityAndGeometry() {
-        Form1 window;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& window = desk.window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -28,13 +29,14 @@ private slots:
         QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
     }
 
-    void fileExitClosesWindow() {
-        Form1 window;
+    void fileExitEndsTheProgram() {
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& window = desk.window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         const QList<QAction*> menus = window.menuBar()->actions();
-        QCOMPARE(menus.size(), 1);
+        QCOMPARE(menus.size(), 2);
         QCOMPARE(menus.first()->text(), QString("&File"));
         QMenu* fileMenu = menus.first()->menu();
         QVERIFY(fileMenu != nullptr);
@@ -42,7 +44,8 @@ private slots:
         QCOMPARE(window.exitAction()->text(), QString("E&xit"));
 
         window.exitAction()->trigger();
-        QVERIFY(!window.isVisible());
+        QCOMPARE(desk.runTime.endRequests, 1);
+        QVERIFY(window.playback().closing());
     }
 };
 

@@ -1,3 +1,4 @@
+#include "tests/ui/test_main_window.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/HelpPicture.h"
@@ -132,7 +133,8 @@ private slots:
 
     // Either window can be brought in front of the other and take input.
     void mainWindowAndHelpTakeTurnsBeingActive() {
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
 
@@ -170,7 +172,8 @@ private slots:
     // the test's time-out fails it.
     void programEndsAndTakesHelpAlong() {
         QFETCH(bool, byExit);
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
         QPointer<Form2> help = Form2::showHelp();

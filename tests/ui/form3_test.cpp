@@ -1,3 +1,4 @@
+#include "tests/ui/test_main_window.h"
 #include "ui/AboutPicture.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
@@ -59,7 +60,8 @@ class Form3Test : public QObject {
 
 private slots:
     void builtAsDescribed() {
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.setGeometry(200, 140, Form1::widthPx, Form1::heightPx);
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
@@ -156,7 +158,8 @@ private slots:
     void closing() {
         QFETCH(QString, action);
         QFETCH(bool, closes);
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
 
@@ -188,7 +191,8 @@ private slots:
     // Moved away and closed, it comes back centred over the main window wherever that stands.
     void centredOverTheMainWindowEachTime() {
         QFETCH(QPoint, mainWindowAt);
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.setGeometry(QRect(mainWindowAt, QSize(Form1::widthPx, Form1::heightPx)));
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
@@ -208,7 +212,8 @@ private slots:
     // While it is open, the other windows take no input, the help window included, and showing
     // it again adds no second window.
     void blocksEveryOtherWindow() {
-        Form1 mainWindow;
+        lyravox::ui::test::TestMainWindow desk;
+        Form1& mainWindow = desk.window;
         mainWindow.show();
         QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
         QPointer<Form2> help = Form2::showHelp();

@@ -1,0 +1,174 @@
+#include "ui/Form1Widgets.h"
+
+#include "ui/BannerPicture.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QString>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace lyravox::ui {
+namespace {
+
+enum class Kind { Button, Frame, Option, CheckBox, Picture };
+
+// One control as the window was designed: positions in twips, Left and Top measured from the
+// container (the client area, or the frame's outer top-left corner, which is where a QGroupBox's
+// children are measured from too).
+struct ControlRow {
+    std::string_view name;
+    Kind kind;
+    std::string_view container;  // Empty: the client area.
+    const char* caption;
+    const char* toolTip;
+    int left, top, width, height;
+};
+
+// In the window's own order, which puts every frame before its contents; it is also the stacking
+// order.
+constexpr ControlRow kControls[] = {
+        {"Picture1", Kind::Picture, "", "", "", 2880, 2580, 2235, 1035},
+        {"Command6", Kind::Button, "", "E", "Push to play the E string", 4598, 3780, 555, 555},
+        {"Command5", Kind::Button, "", "B", "Push to play the B string", 3722, 3780, 555, 555},
+        {"Command4", Kind::Button, "", "G", "Push to play the G string", 2880, 3780, 555, 555},
+        {"Command3", Kind::Button, "", "D", "Push to play the D string", 1970, 3780, 555, 555},
+        {"Frame3", Kind::Frame, "", "Chords", "Play a Chord", 240, 2460, 2235, 1155},
+        {"Command8", Kind::Button, "Frame3", "G Major", "Push to play the G Major Chord", 540, 720,
+         1215, 315},
+        {"Command7", Kind::Button, "Frame3", "E Major", "Push to play the E Major Chord", 540, 300,
+         1215, 315},
+        {"Frame2", Kind::Frame, "", "General", "General ", 2880, 180, 2235, 2115},
+        {"Check1", Kind::CheckBox, "Frame2", "Loop", "Click here to play endless again", 240, 240,
+         855, 375},
+        {"Frame4", Kind::Frame, "Frame2", "Rests", "Rest between the notes", 240, 660, 1755, 1275},
+        {"Option7", Kind::Option, "Frame4", "long", "Play a long rest between the notes", 180, 900,
+         855, 255},
+        {"Option6", Kind::Option, "Frame4", "middle", "Play a middle rest between the notes", 180,
+         540, 855, 255},
+        {"Option5", Kind::Option, "Frame4", "short", "Play a short rest between the notes", 180,
+         180, 855, 255},
+        {"Frame1", Kind::Frame, "", "Play every String", "Set how often every string gets played",
+         240, 180, 2235, 2115},
+        {"alle", Kind::Button, "Frame1", "Play All Strings", "Push to play all the strings", 240,
+         1500, 1755, 435},
+        {"Option1", Kind::Option, "Frame1", "1 x", "Play every string one time", 300, 240, 915,
+         195},
+        {"Option2", Kind::Option, "Frame1", "3 x", "Play every string three times", 300, 540, 855,
+         195},
+        {"Option3", Kind::Option, "Frame1", "5 x", "Play every string five times", 300, 840, 915,
+         195},
+        {"Option4", Kind::Option, "Frame1", "8 x", "Play every string eight times", 300, 1140, 855,
+         255},
+        {"Command2", Kind::Button, "", "A", "Push to play the A string", 1094, 3780, 555, 555},
+        {"Command1", Kind::Button, "", "E", "Push to play the E string", 218, 3780, 555, 555},
+};
+
+// Tab index 0 upwards. Frames are listed as designed, though they never take the focus.
+constexpr std::string_view kTabOrder[] = {
+        "Command1", "Command2", "Frame1",   "Option4", "Option3",  "Option2",
+        "Option1",  "alle",     "Frame2",   "Frame3",  "Command3", "Command4",
+        "Command5", "Command6", "Frame4",   "Option5", "Option6",  "Option7",
+        "Command7", "Command8", "Picture1", "Check1",
+};
+
+// 15 twips to the pixel at 96 dpi; halves round up, so 4598 twips are 307 px.
+constexpr int pixels(int twips) {
+    return (twips * 2 + 15) / 30;
+}
+
+QString text(std::string_view latin1) {
+    return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+// "Command3" → 2.
+std::size_t indexInName(std::string_view name) {
+    const std::size_t digit = name.find_first_of("0123456789");
+    return static_cast<std::size_t>(std::atoi(name.substr(digit).data()) - 1);
+}
+
+QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& widgets) {
+    switch (row.kind) {
+        case Kind::Button: {
+            auto* button = new QPushButton(QString::fromLatin1(row.caption), container);
+            // Enter and Escape belong to no button here.
+            button->setAutoDefault(false);
+            if (row.name == "alle") {
+                widgets.alle = button;
+            } else {
+                widgets.commands.at(indexInName(row.name)) = button;
+            }
+            return button;
+        }
+        case Kind::Frame: {
+            auto* frame = new QGroupBox(QString::fromLatin1(row.caption), container);
+            // A nested frame would otherwise be announced under its outer frame's title.
+            frame->setAccessibleName(frame->title());
+            widgets.frames.at(indexInName(row.name)) = frame;
+            return frame;
+        }
+        case Kind::Option: {
+            auto* option = new QRadioButton(QString::fromLatin1(row.caption), container);
+            widgets.options.at(indexInName(row.name)) = option;
+            return option;
+        }
+        case Kind::CheckBox:
+            widgets.check1 = new QCheckBox(QString::fromLatin1(row.caption), container);
+            return widgets.check1;
+        case Kind::Picture:
+            widgets.picture1 = new BannerPicture(container);
+            return widgets.picture1;
+    }
+    return nullptr;
+}
+
+// Qt makes a group of radios one tab stop but puts it on whichever radio had the focus last, or
+// the first of the chain; the selected option must be the stop, also after the selection moves.
+// Unchecked radios keep click focus, and the arrow keys still move within the group.
+void makeSelectedOptionTheTabStop(QRadioButton* option) {
+    const auto update = [option](bool checked) {
+        option->setFocusPolicy(
+                checked ? Qt::StrongFocus
+                        : static_cast<Qt::FocusPolicy>(Qt::StrongFocus & ~Qt::TabFocus));
+    };
+    update(option->isChecked());
+    QObject::connect(option, &QRadioButton::toggled, option, update);
+}
+
+}  // namespace
+
+Form1Widgets buildForm1Widgets(QWidget* clientArea) {
+    Form1Widgets widgets;
+    for (const ControlRow& row : kControls) {
+        QWidget* container = clientArea;
+        if (!row.container.empty()) {
+            container = clientArea->findChild<QWidget*>(text(row.container));
+        }
+        QWidget* control = makeControl(row, container, widgets);
+        control->setObjectName(text(row.name));
+        control->setToolTip(QString::fromLatin1(row.toolTip));
+        control->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
+                             pixels(row.height));
+    }
+    for (QRadioButton* option : widgets.options) {
+        makeSelectedOptionTheTabStop(option);
+    }
+
+    QWidget* previous = nullptr;
+    for (std::string_view name : kTabOrder) {
+        auto* control = clientArea->findChild<QWidget*>(text(name));
+        if (control->focusPolicy() == Qt::NoFocus) {
+            continue;
+        }
+        if (previous != nullptr) {
+            QWidget::setTabOrder(previous, control);
+        }
+        previous = control;
+    }
+    return widgets;
+}
+
+}  // namespace lyravox::ui
