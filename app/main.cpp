@@ -8,7 +8,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lyravox");
-    QApplication::setApplicationVersion("1.00");
+    QApplication::setApplicationVersion(QStringLiteral(LYRAVOX_DISPLAY_VERSION));
 
     // Opened before the window so the sound server has settled by the first click.
     lyravox::platform::SdlSoundOutput soundOutput;

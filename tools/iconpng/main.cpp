@@ -1,7 +1,7 @@
 // Renders the program icon's SVG to a PNG of a given size, with transparency, for the icon theme
 // of desktops that want a bitmap beside the scalable icon. Run by the build.
 //
-//   iconpng ICON.svg OUT.png SIZE_PX
+//   iconpng ICON.svg OUT.png|OUT.ico SIZE_PX   (the format follows the suffix)
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -12,7 +12,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: iconpng ICON.svg OUT.png SIZE_PX\n");
+        std::fprintf(stderr, "usage: iconpng ICON.svg OUT.png|OUT.ico SIZE_PX\n");
         return 2;
     }
     const int sizePx = std::atoi(argv[3]);
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         painter.setRenderHint(QPainter::Antialiasing);
         renderer.render(&painter);
     }
-    if (!image.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    if (!image.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "iconpng: cannot write %s\n", argv[2]);
         return 1;
     }
