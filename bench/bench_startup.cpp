@@ -5,6 +5,7 @@
 #include "platform/qt_run_time.h"
 #include "platform/sdl_sound_output.h"
 #include "sounds/clip_player.h"
+#include "ui/AfterFirstPaint.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -75,12 +76,15 @@ int runChild(int argc, char** argv, bool program) {
     QApplication app(argc, argv);
     FirstPaintWatch watch;
     if (program) {
-        // As app/main.cpp starts the program.
-        lyravox::platform::SdlSoundOutput soundOutput;
+        // As app/main.cpp starts the program: the sound device opens after the first paint.
+        lyravox::platform::SdlSoundOutput soundOutput(
+                lyravox::platform::SdlSoundOutput::kDefaultBufferFrames,
+                lyravox::platform::SdlSoundOutput::Opening::OnRequest);
         lyravox::sounds::ClipPlayer player(soundOutput);
         lyravox::platform::QtRunTime runTime;
         Form1 window(runTime, player);
         window.installEventFilter(&watch);
+        new lyravox::ui::AfterFirstPaint(&window, [&soundOutput] { soundOutput.open(); });
         window.show();
         window.activateWindow();
         return QApplication::exec();

@@ -95,9 +95,17 @@ void SdlSoundOutput::Device::reportUnavailable(const char* reason) {
     std::fprintf(stderr, "lyravox: sound is unavailable, playing silently: %s\n", reason);
 }
 
-SdlSoundOutput::SdlSoundOutput(std::size_t bufferFrames)
+SdlSoundOutput::SdlSoundOutput(std::size_t bufferFrames, Opening opening)
     : device_(std::make_unique<Device>(bufferFrames)) {
-    device_->open();
+    if (opening == Opening::AtOnce)
+        device_->open();
+}
+
+void SdlSoundOutput::open() {
+    if (device_->id == 0) {
+        device_->close();
+        device_->open();
+    }
 }
 
 SdlSoundOutput::~SdlSoundOutput() {

@@ -16,12 +16,21 @@ class SdlSoundOutput final : public SoundOutput {
 public:
     static constexpr std::size_t kDefaultBufferFrames = 256;
 
-    explicit SdlSoundOutput(std::size_t bufferFrames = kDefaultBufferFrames);
+    // OnRequest leaves the device closed until open() or the first play(), so a program can show
+    // its window first: opening takes a few milliseconds with a sound server and a tenth of a
+    // second or more without one, while SDL tries its drivers in turn.
+    enum class Opening { AtOnce, OnRequest };
+
+    explicit SdlSoundOutput(std::size_t bufferFrames = kDefaultBufferFrames,
+                            Opening opening = Opening::AtOnce);
     ~SdlSoundOutput() override;
     SdlSoundOutput(const SdlSoundOutput&) = delete;
     SdlSoundOutput& operator=(const SdlSoundOutput&) = delete;
 
     void play(std::shared_ptr<const PcmClip> clip) override;
+
+    // Opens the device unless it is open; without one, reports once on stderr and stays silent.
+    void open();
 
     // False while no device is open: clips are silence.
     bool isOpen() const;
