@@ -90,5 +90,23 @@ TEST(SdlSoundOutput, WithoutADeviceTheProgramGoesOnSilentlyAfterOneLine) {
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
 }
 
+// A program that shows its window first opens the device afterwards; a click that comes before
+// that opens it there and then, so no start is lost.
+TEST(SdlSoundOutput, OpenedOnRequestByOpenOrByTheFirstPlay) {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    {
+        SdlSoundOutput output(SdlSoundOutput::kDefaultBufferFrames,
+                              SdlSoundOutput::Opening::OnRequest);
+        EXPECT_FALSE(output.isOpen());
+        output.open();
+        EXPECT_TRUE(output.isOpen());
+        output.open();  // Open already: nothing happens.
+        EXPECT_TRUE(output.isOpen());
+    }
+    SdlSoundOutput output(SdlSoundOutput::kDefaultBufferFrames, SdlSoundOutput::Opening::OnRequest);
+    output.play(rampClip(1000, 100));
+    EXPECT_TRUE(output.isOpen());
+}
+
 }  // namespace
 }  // namespace lyravox::platform
