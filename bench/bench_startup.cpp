@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
@@ -72,10 +73,12 @@ private:
     long long firstPaintNs_ = 0;
 };
 
-int runChild(int argc, char** argv, bool program) {
+enum class Child { Program, BareWindow, BareWindowWithText };
+
+int runChild(int argc, char** argv, Child child) {
     QApplication app(argc, argv);
     FirstPaintWatch watch;
-    if (program) {
+    if (child == Child::Program) {
         // As app/main.cpp starts the program: the sound device opens after the first paint.
         lyravox::platform::SdlSoundOutput soundOutput(
                 lyravox::platform::SdlSoundOutput::kDefaultBufferFrames,
@@ -91,6 +94,10 @@ int runChild(int argc, char** argv, bool program) {
     }
     QWidget window;
     window.resize(Form1::widthPx, Form1::heightPx);
+    // Any text makes Qt load the system's font database (fontconfig), which an empty window never
+    // does; this one shows what a window with one line of text pays.
+    if (child == Child::BareWindowWithText)
+        (new QLabel(QStringLiteral("Lyravox"), &window))->move(10, 10);
     window.installEventFilter(&watch);
     window.show();
     return QApplication::exec();
@@ -143,14 +150,16 @@ double median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--program") == 0)
-        return runChild(argc, argv, true);
+        return runChild(argc, argv, Child::Program);
     if (argc > 1 && std::strcmp(argv[1], "--bare") == 0)
-        return runChild(argc, argv, false);
+        return runChild(argc, argv, Child::BareWindow);
+    if (argc > 1 && std::strcmp(argv[1], "--bare-text") == 0)
+        return runChild(argc, argv, Child::BareWindowWithText);
 
     // No display here: Qt's offscreen platform still paints into the window's backing store.
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::vector<double> programMs, bareMs, programMb, bareMb;
+    std::vector<double> programMs, bareMs, programMb, bareMb, textMs;
     for (int run = 0; run < kRuns; ++run) {
         Sample sample{};
         // Alternating, so the machine's load falls on both alike.
@@ -162,6 +171,8 @@ int main(int argc, char** argv) {
             bareMs.push_back(sample.firstPaintMs);
             bareMb.push_back(sample.residentMb);
         }
+        if (runOnce(argv[0], "--bare-text", sample))
+            textMs.push_back(sample.firstPaintMs);
     }
     if (programMs.empty() || bareMs.empty()) {
         std::printf("startup_unavailable 1 flag\n");
@@ -171,6 +182,11 @@ int main(int argc, char** argv) {
     std::printf("startup_bare_qt_first_paint_median %.1f ms\n", median(bareMs));
     std::printf("startup_first_paint_ratio_to_bare_qt %.2f x\n",
                 median(programMs) / median(bareMs));
+    if (!textMs.empty()) {
+        std::printf("startup_bare_qt_with_text_first_paint_median %.1f ms\n", median(textMs));
+        std::printf("startup_first_paint_ratio_to_bare_qt_with_text %.2f x\n",
+                    median(programMs) / median(textMs));
+    }
     std::printf("startup_resident_memory_median %.1f MB\n", median(programMb));
     std::printf("startup_bare_qt_resident_memory_median %.1f MB\n", median(bareMb));
     return 0;
