@@ -1,7 +1,9 @@
 #include "ui/BannerPicture.h"
 
+#include "ui/BannerPictureAccessible.h"
 #include "ui/SvgArt.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -13,6 +15,9 @@ BannerPicture::BannerPicture(QWidget* parent)
     : QFrame(parent)
     , m_banner(render(devicePixelRatioF())) {
     // WinPanel is two pixels wide whatever the line width, like the classic sunken picture box.
+    static const bool accessibleAsPicture =
+            (QAccessible::installFactory(&bannerPictureAccessible), true);
+    Q_UNUSED(accessibleAsPicture);
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Lyravox"));
