@@ -32,6 +32,10 @@ QPixmap BannerPicture::render(qreal devicePixelRatio) {
 
 void BannerPicture::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
+    // Moved to a screen of another pixel density, the banner is drawn anew rather than scaled.
+    if (m_banner.devicePixelRatio() != devicePixelRatioF()) {
+        m_banner = render(devicePixelRatioF());
+    }
     QPainter painter(this);
     painter.drawPixmap(contentsRect().topLeft(), m_banner);
     if (hasFocus()) {
