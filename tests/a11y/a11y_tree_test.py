@@ -201,6 +201,17 @@ def check_play_all(pyatspi, named, checks):
         checks.expect(has_state(pyatspi, alle, state),
                       "Play All Strings should stay enabled during play-all")
 
+    # Six strings once with one-second rests; the limit only stops a hang.
+    def all_enabled():
+        return all(has_state(pyatspi, button, pyatspi.STATE_ENABLED)
+                   and has_state(pyatspi, button, pyatspi.STATE_SENSITIVE)
+                   for button in sound_buttons)
+
+    try:
+        wait_for("the sound buttons to be enabled again after play-all", all_enabled, 60)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
+
 
 def run(program, suppressions):
     session = DesktopSession()
