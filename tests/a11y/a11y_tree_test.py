@@ -140,7 +140,7 @@ def by_name(nodes):
     return named
 
 
-def has_state(pyatspi, node, state):
+def has_state(node, state):
     return node.accessible.getState().contains(state)
 
 
@@ -152,7 +152,7 @@ def press(node):
     raise AssertionError("%s has no press action" % node.path())
 
 
-def check_tree(pyatspi, window, checks):
+def check_tree(window, checks):
     nodes = list(walk(window))
     for node in nodes:
         print("%-60s %-14s %s" % (node.path(), node.role, node.description))
@@ -184,13 +184,13 @@ def check_play_all(pyatspi, named, checks):
     sound_buttons = [named[name][0] for name in SOUND_BUTTONS if name in named]
     alle = named["Play All Strings"][0]
     for button in sound_buttons:
-        checks.expect(has_state(pyatspi, button, pyatspi.STATE_ENABLED),
+        checks.expect(has_state(button, pyatspi.STATE_ENABLED),
                       "%s should be enabled before play-all" % button.path())
     press(alle)
 
     def all_disabled():
-        return not any(has_state(pyatspi, button, pyatspi.STATE_ENABLED)
-                       or has_state(pyatspi, button, pyatspi.STATE_SENSITIVE)
+        return not any(has_state(button, pyatspi.STATE_ENABLED)
+                       or has_state(button, pyatspi.STATE_SENSITIVE)
                        for button in sound_buttons)
 
     try:
@@ -198,13 +198,13 @@ def check_play_all(pyatspi, named, checks):
     except AssertionError as failure:
         checks.expect(False, str(failure))
     for state in (pyatspi.STATE_ENABLED, pyatspi.STATE_SENSITIVE):
-        checks.expect(has_state(pyatspi, alle, state),
+        checks.expect(has_state(alle, state),
                       "Play All Strings should stay enabled during play-all")
 
     # Six strings once with one-second rests; the limit only stops a hang.
     def all_enabled():
-        return all(has_state(pyatspi, button, pyatspi.STATE_ENABLED)
-                   and has_state(pyatspi, button, pyatspi.STATE_SENSITIVE)
+        return all(has_state(button, pyatspi.STATE_ENABLED)
+                   and has_state(button, pyatspi.STATE_SENSITIVE)
                    for button in sound_buttons)
 
     try:
@@ -229,7 +229,7 @@ def run(program, suppressions):
         window = main_window(application)
 
         checks = Checks()
-        named = check_tree(pyatspi, window, checks)
+        named = check_tree(window, checks)
         if "Play All Strings" in named:
             check_play_all(pyatspi, named, checks)
 
