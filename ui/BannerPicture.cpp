@@ -1,7 +1,9 @@
 #include "ui/BannerPicture.h"
 
+#include "ui/BannerPictureAccessible.h"
 #include "ui/SvgArt.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -13,6 +15,9 @@ BannerPicture::BannerPicture(QWidget* parent)
     : QFrame(parent)
     , m_banner(render(devicePixelRatioF())) {
     // WinPanel is two pixels wide whatever the line width, like the classic sunken picture box.
+    static const bool accessibleAsPicture =
+            (QAccessible::installFactory(&bannerPictureAccessible), true);
+    Q_UNUSED(accessibleAsPicture);
     setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(tr("Lyravox"));
@@ -27,6 +32,10 @@ QPixmap BannerPicture::render(qreal devicePixelRatio) {
 
 void BannerPicture::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
+    // Moved to a screen of another pixel density, the banner is drawn anew rather than scaled.
+    if (m_banner.devicePixelRatio() != devicePixelRatioF()) {
+        m_banner = render(devicePixelRatioF());
+    }
     QPainter painter(this);
     painter.drawPixmap(contentsRect().topLeft(), m_banner);
     if (hasFocus()) {

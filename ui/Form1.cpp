@@ -3,9 +3,11 @@
 #include "ui/BannerPicture.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
+#include "ui/MenuItemAccessible.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -37,19 +39,41 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
     m_widgets.commands[0]->setFocus();
 }
 
+namespace {
+
+// The status tips are what a screen reader gives as each entry's description; this window has no
+// status bar that would show them.
+void describeMenu(QMenu* menu, const QString& description) {
+    menu->menuAction()->setStatusTip(description);
+    menu->setAccessibleName(QString(menu->title()).remove(QLatin1Char('&')));
+    menu->setAccessibleDescription(description);
+}
+
+}  // namespace
+
 void Form1::buildMenu() {
+    static const bool menuEntriesDescribed =
+            (QAccessible::installFactory(&lyravox::ui::menuItemAccessible), true);
+    Q_UNUSED(menuEntriesDescribed);
+
     QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     fileMenu->setObjectName(QStringLiteral("File"));
+    describeMenu(fileMenu, tr("Leave the program"));
     m_exitAction = fileMenu->addAction(tr("E&xit"));
     m_exitAction->setObjectName(QStringLiteral("Exit"));
+    m_exitAction->setStatusTip(tr("Stop playing and close Lyravox"));
 
     QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
     helpMenu->setObjectName(QStringLiteral("Help"));
+    describeMenu(helpMenu, tr("How to use the program, and who made it"));
     m_helpWindowAction = helpMenu->addAction(tr("Help for this Tool"));
     m_helpWindowAction->setObjectName(QStringLiteral("Help_window"));
     m_helpWindowAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_helpWindowAction->setStatusTip(tr("Open the window that explains the program"));
     m_aboutAction = helpMenu->addAction(tr("&About"));
     m_aboutAction->setObjectName(QStringLiteral("About"));
+    m_aboutAction->setStatusTip(tr("Open the window with the authors, the terms of use and the "
+                                   "addresses"));
 }
 
 void Form1::connectHandlers() {

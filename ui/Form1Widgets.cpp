@@ -75,6 +75,33 @@ constexpr std::string_view kTabOrder[] = {
         "Command7", "Command8", "Picture1", "Check1",
 };
 
+// What a screen reader says where the caption or tooltip alone is ambiguous or cryptic when
+// heard out of the window's visual layout: two buttons are both "E", "3 x" or "short" name
+// nothing, and the "General" frame's tooltip only repeats its title. Null keeps Qt's default: the
+// caption as name, the tooltip as description.
+struct SpokenText {
+    std::string_view control;
+    const char* name;
+    const char* description;
+};
+
+constexpr SpokenText kSpokenTexts[] = {
+        {"Command1", "Low E string", "Push to play the low E string"},
+        {"Command2", "A string", nullptr},
+        {"Command3", "D string", nullptr},
+        {"Command4", "G string", nullptr},
+        {"Command5", "B string", nullptr},
+        {"Command6", "High E string", "Push to play the high E string"},
+        {"Option1", "1 time", nullptr},
+        {"Option2", "3 times", nullptr},
+        {"Option3", "5 times", nullptr},
+        {"Option4", "8 times", nullptr},
+        {"Option5", "Short rest", nullptr},
+        {"Option6", "Middle rest", nullptr},
+        {"Option7", "Long rest", nullptr},
+        {"Frame2", nullptr, "Loop the sounds, and set the rests between the notes"},
+};
+
 // 15 twips to the pixel at 96 dpi; halves round up, so 4598 twips are 307 px.
 constexpr int pixels(int twips) {
     return (twips * 2 + 15) / 30;
@@ -152,6 +179,15 @@ Form1Widgets buildForm1Widgets(QWidget* clientArea) {
         control->setToolTip(QString::fromLatin1(row.toolTip));
         control->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
                              pixels(row.height));
+    }
+    for (const SpokenText& spoken : kSpokenTexts) {
+        auto* control = clientArea->findChild<QWidget*>(text(spoken.control));
+        if (spoken.name != nullptr) {
+            control->setAccessibleName(QString::fromLatin1(spoken.name));
+        }
+        if (spoken.description != nullptr) {
+            control->setAccessibleDescription(QString::fromLatin1(spoken.description));
+        }
     }
     for (QRadioButton* option : widgets.options) {
         makeSelectedOptionTheTabStop(option);

@@ -43,11 +43,11 @@ QIcon iconAtSizes(const QString& resourcePath, std::initializer_list<int> sidesP
 }  // namespace
 
 QIcon programIcon() {
-    return iconAtSizes(QStringLiteral(":/lyravox/art/program_icon.svg"), {16, 32});
+    return iconAtSizes(QStringLiteral(":/lyravox/art/program_icon.svg"), {16, 32, 64});
 }
 
 QIcon helpIcon() {
-    return iconAtSizes(QStringLiteral(":/lyravox/art/help_icon.svg"), {16, 32});
+    return iconAtSizes(QStringLiteral(":/lyravox/art/help_icon.svg"), {16, 32, 64});
 }
 
 }  // namespace lyravox::ui

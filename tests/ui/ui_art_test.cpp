@@ -251,7 +251,7 @@ private slots:
                 << "help_icon.png";
     }
 
-    // Drawn for 16 and 32 pixels with a transparent ground: a missing resource would give an
+    // Drawn for 16, 32 and 64 pixels with a transparent ground: a missing resource would give an
     // empty icon, and the colours tell the two drawings apart.
     void icons() {
         QFETCH(QIcon, icon);
@@ -259,7 +259,7 @@ private slots:
         QFETCH(QColor, secondColour);
         QFETCH(QString, fileName);
         const QList<QSize> sizes = icon.availableSizes();
-        for (int side : {16, 32}) {
+        for (int side : {16, 32, 64}) {
             QVERIFY(sizes.contains(QSize(side, side)));
             const QImage image = icon.pixmap(QSize(side, side)).toImage();
             QCOMPARE(image.size(), QSize(side, side));

@@ -1,0 +1,275 @@
+"""The running program's accessibility tree, read over AT-SPI as a screen reader reads it.
+
+Usage: a11y_tree_test.py PROGRAM [LSAN_SUPPRESSIONS]. Exits 77 (skipped) when a tool is missing.
+Properties are read one at a time: reading them all at once (Properties.GetAll) can crash a
+Qt 6.4 program, and screen readers do not do it either."""
+
+import signal
+import subprocess
+import sys
+import time
+
+from desktop_session import DesktopSession, missing_tools
+
+SKIPPED = 77
+# Guards against a hang anywhere, well inside ctest's own time-out.
+WHOLE_TEST_LIMIT_S = 150
+
+# name, AT-SPI role, description: every control of the main window. A description a screen
+# reader can speak is the control's tooltip unless the program sets one.
+CONTROLS = [
+    ("Low E string", "push button", "Push to play the low E string"),
+    ("A string", "push button", "Push to play the A string"),
+    ("D string", "push button", "Push to play the D string"),
+    ("G string", "push button", "Push to play the G string"),
+    ("B string", "push button", "Push to play the B string"),
+    ("High E string", "push button", "Push to play the high E string"),
+    ("E Major", "push button", "Push to play the E Major Chord"),
+    ("G Major", "push button", "Push to play the G Major Chord"),
+    ("Play All Strings", "push button", "Push to play all the strings"),
+    ("1 time", "radio button", "Play every string one time"),
+    ("3 times", "radio button", "Play every string three times"),
+    ("5 times", "radio button", "Play every string five times"),
+    ("8 times", "radio button", "Play every string eight times"),
+    ("Short rest", "radio button", "Play a short rest between the notes"),
+    ("Middle rest", "radio button", "Play a middle rest between the notes"),
+    ("Long rest", "radio button", "Play a long rest between the notes"),
+    ("Loop", "check box", "Click here to play endless again"),
+    ("Play every String", "panel", "Set how often every string gets played"),
+    ("General", "panel", "Loop the sounds, and set the rests between the notes"),
+    ("Rests", "panel", "Rest between the notes"),
+    ("Chords", "panel", "Play a Chord"),
+    ("Lyravox", "image",
+     "Banner: electric guitars and the program's name. A click opens the About window."),
+    ("File", "menu item", "Leave the program"),
+    ("Exit", "menu item", "Stop playing and close Lyravox"),
+    ("Help", "menu item", "How to use the program, and who made it"),
+    ("Help for this Tool", "menu item", "Open the window that explains the program"),
+    ("About", "menu item",
+     "Open the window with the authors, the terms of use and the addresses"),
+]
+# Which frame each control sits in, as a screen reader tells the user where they are.
+CONTAINERS = {
+    "E Major": "Chords", "G Major": "Chords",
+    "Play All Strings": "Play every String", "1 time": "Play every String",
+    "3 times": "Play every String", "5 times": "Play every String", "8 times": "Play every String",
+    "Loop": "General", "Rests": "General",
+    "Short rest": "Rests", "Middle rest": "Rests", "Long rest": "Rests",
+}
+SOUND_BUTTONS = ["Low E string", "A string", "D string", "G string", "B string", "High E string",
+                 "E Major", "G Major"]
+# Roles of the things a user operates or reads; the window's client area and the menu bar are
+# containers a screen reader passes through.
+CONTROL_ROLES = ("push button", "radio button", "check box", "image", "menu item", "popup menu",
+                 "panel")
+
+
+class Node:
+    def __init__(self, accessible, parent):
+        self.accessible = accessible
+        self.parent = parent
+        self.name = accessible.name
+        self.role = accessible.getRoleName()
+        self.description = accessible.description
+
+    def path(self):
+        names, node = [], self
+        while node is not None:
+            names.append(node.name or "<%s>" % node.role)
+            node = node.parent
+        return " / ".join(reversed(names))
+
+
+def walk(accessible, parent=None):
+    node = Node(accessible, parent)
+    yield node
+    for index in range(accessible.childCount):
+        child = accessible.getChildAtIndex(index)
+        if child is not None:
+            yield from walk(child, node)
+
+
+def wait_for(what, condition, limit_s=30):
+    deadline = time.monotonic() + limit_s
+    while time.monotonic() < deadline:
+        found = condition()
+        if found:
+            return found
+        time.sleep(0.2)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def expect(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+
+
+def find_application(pyatspi, program):
+    def application():
+        if program.poll() is not None:
+            raise AssertionError("the program ended early with status %s" % program.returncode)
+        desktop = pyatspi.Registry.getDesktop(0)
+        for index in range(desktop.childCount):
+            app = desktop.getChildAtIndex(index)
+            if app is not None and app.name == "Lyravox":
+                return app
+        return None
+
+    return wait_for("the program on the AT-SPI bus", application, 60)
+
+
+def main_window(application):
+    def window():
+        for index in range(application.childCount):
+            child = application.getChildAtIndex(index)
+            if child is not None and child.name == "Lyravox" and child.getRoleName() == "frame":
+                return child
+        return None
+
+    return wait_for("the main window in the accessibility tree", window)
+
+
+def by_name(nodes):
+    named = {}
+    for node in nodes:
+        named.setdefault(node.name, []).append(node)
+    return named
+
+
+def has_state(node, state):
+    return node.accessible.getState().contains(state)
+
+
+def press(node):
+    actions = node.accessible.queryAction()
+    for index in range(actions.nActions):
+        if actions.getName(index) in ("Press", "press"):
+            return actions.doAction(index)
+    raise AssertionError("%s has no press action" % node.path())
+
+
+def check_tree(window, checks):
+    nodes = list(walk(window))
+    for node in nodes:
+        print("%-60s %-14s %s" % (node.path(), node.role, node.description))
+    named = by_name(nodes)
+
+    for name, role, description in CONTROLS:
+        found = named.get(name, [])
+        found = [node for node in found if node.role == role]
+        checks.expect(len(found) == 1, "one %s named %r, found %d" % (role, name, len(found)))
+        for node in found:
+            checks.expect(node.description == description,
+                          "%s: description %r, expected %r"
+                          % (node.path(), node.description, description))
+            frame = CONTAINERS.get(name)
+            if frame is not None:
+                checks.expect(node.parent is not None and node.parent.name == frame,
+                              "%s: should be inside %r" % (node.path(), frame))
+
+    # Also those missing from the table: a nameless control is silent to a screen reader.
+    for node in nodes:
+        if node.role in CONTROL_ROLES:
+            checks.expect(bool(node.name), "%s (%s) has no name" % (node.path(), node.role))
+            checks.expect(bool(node.description.strip()),
+                          "%s (%s) has no description" % (node.path(), node.role))
+    return named
+
+
+def check_play_all(pyatspi, named, checks):
+    sound_buttons = [named[name][0] for name in SOUND_BUTTONS if name in named]
+    alle = named["Play All Strings"][0]
+    for button in sound_buttons:
+        checks.expect(has_state(button, pyatspi.STATE_ENABLED),
+                      "%s should be enabled before play-all" % button.path())
+    press(alle)
+
+    def all_disabled():
+        return not any(has_state(button, pyatspi.STATE_ENABLED)
+                       or has_state(button, pyatspi.STATE_SENSITIVE)
+                       for button in sound_buttons)
+
+    try:
+        wait_for("the sound buttons to be disabled during play-all", all_disabled, 10)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
+    for state in (pyatspi.STATE_ENABLED, pyatspi.STATE_SENSITIVE):
+        checks.expect(has_state(alle, state),
+                      "Play All Strings should stay enabled during play-all")
+
+    # Six strings once with one-second rests; the limit only stops a hang.
+    def all_enabled():
+        return all(has_state(button, pyatspi.STATE_ENABLED)
+                   and has_state(button, pyatspi.STATE_SENSITIVE)
+                   for button in sound_buttons)
+
+    try:
+        wait_for("the sound buttons to be enabled again after play-all", all_enabled, 60)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
+
+
+def run(program, suppressions):
+    session = DesktopSession()
+    try:
+        session.start()
+        import pyatspi  # Only now: it looks for the accessibility bus of this session.
+
+        env = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_QPA_PLATFORM": "xcb",
+               "SDL_AUDIODRIVER": "dummy",
+               "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1"}
+        if suppressions:
+            env["LSAN_OPTIONS"] = "suppressions=" + suppressions
+        program_process = session.start_program(program, env)
+        application = find_application(pyatspi, program_process)
+        window = main_window(application)
+
+        checks = Checks()
+        named = check_tree(window, checks)
+        if "Play All Strings" in named:
+            check_play_all(pyatspi, named, checks)
+
+        # Ends the program as a user of a screen reader would: File, Exit.
+        press(named["Exit"][0])
+        try:
+            status = program_process.wait(timeout=20)
+            checks.expect(status == 0, "the program ended with status %d" % status)
+        except Exception:  # noqa: BLE001 - the time-out is the failure reported
+            checks.expect(False, "the program did not end after File, Exit")
+
+        for failure in checks.failures:
+            print("FAIL: " + failure)
+        return 1 if checks.failures else 0
+    finally:
+        session.close()
+
+
+def on_alarm(_signum, _frame):
+    raise TimeoutError("the test took longer than %d s" % WHOLE_TEST_LIMIT_S)
+
+
+def has_pyatspi():
+    # In a child Python, so that this one loads it only once the private session's buses exist.
+    probe = subprocess.run([sys.executable, "-c", "import pyatspi"], capture_output=True,
+                           timeout=30, check=False)
+    return probe.returncode == 0
+
+
+def main():
+    missing = missing_tools()
+    if not has_pyatspi():
+        missing.append("pyatspi (python3-pyatspi) for " + sys.executable)
+    if missing:
+        print("SKIP: not installed: %s (tools/setup-deps.sh --test)" % ", ".join(missing))
+        return SKIPPED
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.alarm(WHOLE_TEST_LIMIT_S)
+    return run(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
