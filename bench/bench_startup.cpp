@@ -2,11 +2,8 @@
 // window measured side by side on the same machine: each is started as a fresh process (this
 // benchmark run again with a mode argument), so library loading counts as a user feels it.
 // Prints `name value unit` lines.
-#include "platform/qt_run_time.h"
-#include "platform/sdl_sound_output.h"
-#include "sounds/clip_player.h"
-#include "ui/AfterFirstPaint.h"
 #include "ui/Form1.h"
+#include "ui/Program.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -79,17 +76,9 @@ int runChild(int argc, char** argv, Child child) {
     QApplication app(argc, argv);
     FirstPaintWatch watch;
     if (child == Child::Program) {
-        // As app/main.cpp starts the program: the sound device opens after the first paint.
-        lyravox::platform::SdlSoundOutput soundOutput(
-                lyravox::platform::SdlSoundOutput::kDefaultBufferFrames,
-                lyravox::platform::SdlSoundOutput::Opening::OnRequest);
-        lyravox::sounds::ClipPlayer player(soundOutput);
-        lyravox::platform::QtRunTime runTime;
-        Form1 window(runTime, player);
-        window.installEventFilter(&watch);
-        new lyravox::ui::AfterFirstPaint(&window, [&soundOutput] { soundOutput.open(); });
-        window.show();
-        window.activateWindow();
+        lyravox::ui::Program program;
+        program.mainWindow().installEventFilter(&watch);
+        program.show();
         return QApplication::exec();
     }
     QWidget window;
