@@ -6,17 +6,16 @@
 #include "platform/qt_run_time.h"
 #include "platform/sdl_sound_output.h"
 #include "platform/wave_decoder.h"
-#include "playback/controls.h"
 #include "playback/playback_control.h"
 #include "sounds/clip_player.h"
 #include "sounds/resource_loader.h"
+#include "tests/playback/simulated_desktop.h"
 #include "tools/pulse_harness/pulse_test_server.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,7 +29,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using lyravox::playback::OptionButton;
 
 constexpr auto kLoopLength = 30s;
 constexpr auto kIdleLength = 30s;
@@ -39,28 +37,6 @@ constexpr auto kStreamWarmUp = 2500ms;
 constexpr double kRestSeconds = 1.0;
 // Enough of the clip's opening that no other place in the recording matches it.
 constexpr std::size_t kOpeningFrames = 64;
-
-class BenchControls final : public lyravox::playback::Controls {
-public:
-    bool isSelected(OptionButton option) const override {
-        return selected_[static_cast<std::size_t>(option) - 1];
-    }
-    void select(OptionButton option) override {
-        const bool countGroup = option <= OptionButton::Option4;
-        for (std::size_t i = 0; i < selected_.size(); ++i) {
-            if ((i < 4) == countGroup)
-                selected_[i] = false;
-        }
-        selected_[static_cast<std::size_t>(option) - 1] = true;
-    }
-    int check1() const override { return check1_; }
-    void setCheck1(int value) override { check1_ = value; }
-    void setCommandEnabled(int, bool) override {}
-
-private:
-    std::array<bool, 7> selected_{};
-    int check1_ = lyravox::playback::kUnchecked;
-};
 
 // The player as the logic sees it, noting when each start was made, to tell the event loop's
 // part in an uneven rhythm from the sound path's.
@@ -170,7 +146,7 @@ int main(int argc, char** argv) {
     lyravox::sounds::ClipPlayer clipPlayer(output);
     TimedPlayer player(clipPlayer);
     lyravox::platform::QtRunTime runTime;
-    BenchControls controls;
+    lyravox::playback::test::SimulatedControls controls{runTime};
     lyravox::playback::PlaybackControl logic(controls, runTime, player);
     logic.Form_Load();
 

@@ -116,11 +116,9 @@ void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
     const SteadyTimeNs callNs = steadyNowNs();
     // A device that went away, or never came, is tried again at every start, so the first click
     // after the sound server returns is heard; a failing open costs a few milliseconds.
-    Device& d = *device_;
-    if (d.id == 0 || d.lost()) {
-        d.close();
-        d.open();
-    }
+    if (device_->lost())
+        device_->close();
+    open();
     device_->stream.start(std::move(clip), callNs);
 }
 
