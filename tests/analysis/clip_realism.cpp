@@ -199,20 +199,17 @@ double attackNoiseShareDb(std::span<const double> x, double sampleRateHz, double
     const std::size_t onset = firstNonZero(x);
     const auto length = static_cast<std::size_t>(0.020 * sampleRateHz);
     const double periodSamples = sampleRateHz / fundamentalHz;
-    const auto halfPeriod = static_cast<std::size_t>(periodSamples / 2.0);
     std::vector<double> cumulative(x.size() + 1, 0.0);
     for (std::size_t n = 0; n < x.size(); ++n)
         cumulative[n + 1] = cumulative[n] + x[n] * x[n];
-    // Energy over the period centred on n: a rising or falling tone changes its amplitude, not
-    // its shape, so the later period is brought to the earlier one's level before comparing.
-    auto periodEnergy = [&](std::size_t n) {
-        const std::size_t from = n > halfPeriod ? n - halfPeriod : 0;
-        const std::size_t to = std::min(x.size(), n + halfPeriod + 1);
-        return cumulative[to] - cumulative[from];
-    };
     const auto periodWhole = static_cast<std::size_t>(std::lround(periodSamples));
+    // Energy over the period from n: a rising or falling tone changes its amplitude, not its
+    // shape, so the later period is brought to the earlier one's level before comparing.
+    auto periodEnergy = [&](std::size_t n) {
+        return cumulative[std::min(x.size(), n + periodWhole)] - cumulative[std::min(x.size(), n)];
+    };
     double differing = 0.0, both = 0.0;
-    for (std::size_t n = onset; n < onset + length && n + periodWhole < x.size(); ++n) {
+    for (std::size_t n = onset; n < onset + length && n + 2 * periodWhole < x.size(); ++n) {
         const double laterEnergy = periodEnergy(n + periodWhole);
         const double gain = laterEnergy > 0.0 ? std::sqrt(periodEnergy(n) / laterEnergy) : 0.0;
         const double later = gain * sampleAt(x, static_cast<double>(n) + periodSamples);

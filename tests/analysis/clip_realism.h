@@ -54,8 +54,9 @@ double attackNoiseShareDb(std::span<const double> x, double sampleRateHz, double
 
 // Energy below 0.7 f0 (dB): over the 300 ms from the first non-zero sample, the spectral energy
 // from 30 Hz to 0.7 × f0 against all of it above 30 Hz. A plain string has nothing there; a
-// body's air and plate modes ringing after the pluck do. The span ends in a half-Hann taper so
-// the partials' leakage stays far below the figure; its start is the sound's own.
+// body's air and plate modes ringing after the pluck do, and so does a hard start (a click).
+// The span ends in a half-Hann taper so the partials' leakage stays far below the figure; its
+// start is the sound's own.
 double lowBandShareDb(std::span<const double> x, double sampleRateHz, double fundamentalHz);
 
 // Level of partial k against the fundamental (dB), both read over 20–80 ms of clip time.
