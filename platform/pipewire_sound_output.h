@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/sound_output.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace lyravox::platform {
+
+// The sound output on a PipeWire daemon, through libpipewire's own stream (no pulse layer in
+// between): mono 16-bit at 44100 Hz, resampled by the graph to whatever it runs at, with the
+// shared output headroom so a 48 kHz graph never clips.
+//
+// Threads: the user-interface thread only hands clips to the ClipStream and pokes an eventfd;
+// it never takes the thread loop's lock and never calls anything that waits on the server, so a
+// frozen or vanished daemon cannot stall the window. PipeWire's loop thread owns the connection:
+// it wakes and idles the stream and, when the daemon goes away, connects again every few hundred
+// milliseconds until one answers. The data thread (real-time where the system allows it) renders.
+//
+// Idle: some seconds after the last clip has ended the stream goes inactive, so nothing runs and
+// the session manager can suspend the sink; the next start wakes it and is heard whole.
+class PipeWireSoundOutput final : public SoundOutput {
+public:
+    struct Options {
+        // Silence after the last clip before the stream stops: long enough that someone
+        // clicking the same string again within seconds never waits for a sink to wake.
+        std::chrono::milliseconds idleAfter{10'000};
+        // Frames per graph cycle the stream asks for: short enough for a quick start, long
+        // enough that a busy two-core machine keeps every deadline.
+        std::uint32_t quantumFrames = 256;
+    };
+
+    ~PipeWireSoundOutput() override;
+    PipeWireSoundOutput(const PipeWireSoundOutput&) = delete;
+    PipeWireSoundOutput& operator=(const PipeWireSoundOutput&) = delete;
+
+    // Null when no PipeWire daemon accepts a connection; never waits for one to reply.
+    static std::unique_ptr<PipeWireSoundOutput> connect(Options options);
+
+    void play(std::shared_ptr<const PcmClip> clip) override;
+
+    // What the loop thread last saw, for tests and diagnosis; any thread.
+    bool isStreamActive() const;
+    bool isConnected() const;
+    // Graph cycles the stream missed (the server's clock moved on more than one cycle) plus the
+    // cycles in which the stream had no buffer to fill.
+    std::uint64_t underrunCount() const;
+
+    struct Connection;
+
+private:
+    explicit PipeWireSoundOutput(std::unique_ptr<Connection> connection);
+    std::unique_ptr<Connection> connection_;
+};
+
+// Null when no PipeWire daemon answers, so the caller can choose another output.
+std::unique_ptr<SoundOutput> makePipeWireSoundOutput();
+
+}  // namespace lyravox::platform
