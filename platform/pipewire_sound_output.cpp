@@ -108,6 +108,8 @@ struct PipeWireSoundOutput::Connection {
     std::atomic<std::uint64_t> activations{0};
     std::atomic<bool> connected{false};
     std::atomic<std::uint64_t> underruns{0};
+    std::atomic<std::uint32_t> lastBufferFrames{0};
+    std::atomic<std::int64_t> lastDelayNs{0};
 
     // Only the data thread touches these.
     struct DataSide {
@@ -282,6 +284,7 @@ void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
 
     pw_time time{};
     pw_stream_get_time_n(stream, &time, sizeof time);
+    // The cycle's own time, from the graph's driver: free of this thread's wake-up jitter.
     const SteadyTimeNs cycleNs = time.now != 0 ? time.now : steadyNowNs();
     // A graph cycle that moved the server's clock on by well over one cycle means cycles went
     // by without this stream's sound, unless the stream has only just begun to run again.
@@ -301,6 +304,10 @@ void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
     d.haveTicks = true;
     d.lastTicks = time.ticks;
 
+    lastBufferFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+    if (time.rate.denom != 0)
+        lastDelayNs.store(time.delay * kNsPerSecond * time.rate.num / time.rate.denom,
+                          std::memory_order_relaxed);
     const std::span<std::int16_t> rendered = std::span(d.scratch).first(frames);
     clips.renderAudioThread(rendered, cycleNs);
 
@@ -359,8 +366,12 @@ PipeWireSoundOutput::PipeWireSoundOutput(std::unique_ptr<Connection> connection)
 PipeWireSoundOutput::~PipeWireSoundOutput() = default;
 
 void PipeWireSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
+    playAt(std::move(clip), steadyNowNs());
+}
+
+void PipeWireSoundOutput::playAt(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
     Connection& c = *connection_;
-    c.clips.start(std::move(clip), steadyNowNs());
+    c.clips.start(std::move(clip), startTimeNs);
     c.startSerial.fetch_add(1);
     // An eventfd write: wakes the loop thread without waiting for it.
     if (!c.active.load())
@@ -377,6 +388,11 @@ bool PipeWireSoundOutput::isConnected() const {
 
 std::uint64_t PipeWireSoundOutput::underrunCount() const {
     return connection_->underruns.load(std::memory_order_relaxed);
+}
+
+PipeWireSoundOutput::CycleReport PipeWireSoundOutput::lastCycle() const {
+    return {connection_->lastBufferFrames.load(std::memory_order_relaxed),
+            connection_->lastDelayNs.load(std::memory_order_relaxed)};
 }
 
 std::unique_ptr<SoundOutput> makePipeWireSoundOutput() {

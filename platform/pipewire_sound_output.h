@@ -39,6 +39,8 @@ public:
     static std::unique_ptr<PipeWireSoundOutput> connect(Options options);
 
     void play(std::shared_ptr<const PcmClip> clip) override;
+    // As play(), heard a fixed delay after startTimeNs (steady_clock) instead of after the call.
+    void playAt(std::shared_ptr<const PcmClip> clip, std::int64_t startTimeNs);
 
     // What the loop thread last saw, for tests and diagnosis; any thread.
     bool isStreamActive() const;
@@ -46,6 +48,12 @@ public:
     // Graph cycles the stream missed (the server's clock moved on more than one cycle) plus the
     // cycles in which the stream had no buffer to fill.
     std::uint64_t underrunCount() const;
+    // The graph's last cycle as the data thread saw it.
+    struct CycleReport {
+        std::uint32_t bufferFrames = 0;
+        std::int64_t serverDelayNs = 0;
+    };
+    CycleReport lastCycle() const;
 
     struct Connection;
 
