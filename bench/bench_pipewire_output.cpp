@@ -38,7 +38,6 @@
 namespace {
 
 using lyravox::platform::PcmClip;
-using lyravox::platform::PipeWireSoundOutput;
 using lyravox::platform::SdlSoundOutput;
 using lyravox::platform::SoundOutput;
 using lyravox::test::PipeWireTestServer;
@@ -94,13 +93,7 @@ double quantile(std::vector<double> values, double q) {
 struct OutputKind {
     std::string label;
     std::function<std::unique_ptr<SoundOutput>()> make;
-    // Starts at a due time where the output can take one, else when called.
-    std::function<void(SoundOutput&, std::shared_ptr<const PcmClip>, Clock::time_point)> play;
 };
-
-void playNow(SoundOutput& output, std::shared_ptr<const PcmClip> clip, Clock::time_point) {
-    output.play(std::move(clip));
-}
 
 std::vector<OutputKind> outputKinds() {
     const auto sdl = [](const char* driver) {
@@ -113,12 +106,9 @@ std::vector<OutputKind> outputKinds() {
         };
     };
     return {
-            {"sdl_pulse", sdl("pulseaudio"), playNow},
-            {"sdl_pipewire", sdl("pipewire"), playNow},
-            {"pipewire", [] { return lyravox::platform::makePipeWireSoundOutput(); },
-             [](SoundOutput& output, std::shared_ptr<const PcmClip> clip, Clock::time_point due) {
-                 static_cast<PipeWireSoundOutput&>(output).playAt(std::move(clip), nsOf(due));
-             }},
+            {"sdl_pulse", sdl("pulseaudio")},
+            {"sdl_pipewire", sdl("pipewire")},
+            {"pipewire", [] { return lyravox::platform::makePipeWireSoundOutput(); }},
     };
 }
 
@@ -167,11 +157,6 @@ int clipsWithHoles(const SinkCapture& capture) {
     return broken;
 }
 
-std::uint64_t underrunsOf(const SoundOutput& output) {
-    const auto* native = dynamic_cast<const PipeWireSoundOutput*>(&output);
-    return native != nullptr ? native->underrunCount() : 0;
-}
-
 class BusyProcesses {
 public:
     explicit BusyProcesses(int count) {
@@ -204,7 +189,7 @@ void warmLatency(const OutputKind& kind, SoundOutput& output) {
     if (!capture.waitUntilRecording())
         return;
     // Wakes a stream that idles, and waits out the stall of a pulse stream that has just opened.
-    output.play(unmarkedClip());
+    output.play(unmarkedClip(), lyravox::platform::steadyNowNs());
     std::this_thread::sleep_for(2500ms);
     const auto clips = markedClips(kWarmStarts);
     std::vector<std::int64_t> madeNs;
@@ -213,7 +198,7 @@ void warmLatency(const OutputKind& kind, SoundOutput& output) {
     for (int i = 0; i < kWarmStarts; ++i) {
         std::this_thread::sleep_for(std::chrono::microseconds(intervalUs(random)));
         const auto now = Clock::now();
-        kind.play(output, clips[static_cast<std::size_t>(i)], now);
+        output.play(clips[static_cast<std::size_t>(i)], nsOf(now));
         madeNs.push_back(nsOf(now));
     }
     std::this_thread::sleep_for(300ms);
@@ -244,14 +229,14 @@ void restRhythm(const OutputKind& kind, SoundOutput& output, bool loaded) {
     if (!capture.waitUntilRecording())
         return;
     const auto clips = markedClips(kRestStarts);
-    const auto underrunsBefore = underrunsOf(output);
+    const auto underrunsBefore = output.underrunCount();
     const auto began = Clock::now();
     // As the rest loop does: the start that ends a rest is due at the rest's deadline, and the
     // next deadline counts from it.
     auto due = Clock::now() + 100ms;
     for (int i = 0; i < kRestStarts; ++i) {
         std::this_thread::sleep_until(due);
-        kind.play(output, clips[static_cast<std::size_t>(i)], due);
+        output.play(clips[static_cast<std::size_t>(i)], nsOf(due));
         due += kRest;
     }
     std::this_thread::sleep_for(300ms);
@@ -277,7 +262,7 @@ void restRhythm(const OutputKind& kind, SoundOutput& output, bool loaded) {
     std::printf("%s_rest_capture_missed_cycles %llu cycles\n", l,
                 static_cast<unsigned long long>(capture.missedCycles()));
     std::printf("%s_underruns_per_minute %.2f underruns/min\n", l,
-                static_cast<double>(underrunsOf(output) - underrunsBefore) / minutes);
+                static_cast<double>(output.underrunCount() - underrunsBefore) / minutes);
     std::fflush(stdout);
 }
 
@@ -350,7 +335,7 @@ void idleAndWake(const OutputKind& kind, SoundOutput& output, const PipeWireTest
         return;
     const auto clip = markedClips(1)[0];
     const auto now = Clock::now();
-    kind.play(output, clip, now);
+    output.play(clip, nsOf(now));
     std::this_thread::sleep_for(500ms);
     capture.stop();
     const std::vector<std::int64_t> heard = heardTimesNs(capture, 1);
@@ -374,7 +359,7 @@ void recovery(const OutputKind& kind, SoundOutput& output, PipeWireTestServer& s
     const auto playUntil = [&](Clock::time_point end) {
         while (due < end && next < clips.size()) {
             std::this_thread::sleep_until(due);
-            kind.play(output, clips[next++], due);
+            output.play(clips[next++], nsOf(due));
             due += 250ms;
         }
     };

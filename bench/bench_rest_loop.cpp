@@ -44,9 +44,9 @@ class TimedPlayer final : public lyravox::sounds::ClipPlayback {
 public:
     explicit TimedPlayer(lyravox::sounds::ClipPlayback& inner) : inner_(inner) {}
     void loadClip(std::string_view clipName) override { inner_.loadClip(clipName); }
-    void startClip() override {
+    void startClip(std::chrono::nanoseconds startTime) override {
         startTimes.push_back(std::chrono::steady_clock::now());
-        inner_.startClip();
+        inner_.startClip(startTime);
     }
     std::vector<std::chrono::steady_clock::time_point> startTimes;
 

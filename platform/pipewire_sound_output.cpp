@@ -1,12 +1,13 @@
 #include "platform/pipewire_sound_output.h"
 
 #include "platform/clip_stream.h"
+#include "platform/output_headroom.h"
+#include "platform/realtime_priority.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <pipewire/pipewire.h>
@@ -27,16 +28,20 @@ constexpr std::size_t kMaxBufferFrames = 8192;
 // A daemon that went away is looked for this often, so a restarted one is found well within
 // two seconds while a machine without one sees four wake-ups a second at most.
 constexpr std::int64_t kReconnectIntervalNs = 250'000'000;
-// Under the priority PipeWire's own daemon runs at, so the graph's driver comes first.
-constexpr int kDataThreadRealTimePriority = 60;
 
-// Headroom so resampling full-scale clips to 48 kHz never overshoots full scale: 0.970.
-constexpr std::int32_t kHeadroomQ15 = 31785;
+// From a start's time to its first sample heard: two graph cycles (the one being rendered may
+// have begun, and the start must find its frame in one not yet rendered) and a margin for a
+// user-interface thread that comes a little late.
+constexpr std::int64_t kHeardDelayMarginNs = 3'000'000;
 
-SteadyTimeNs steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+constexpr std::int64_t heardDelayNsFor(std::int64_t cyclePeriodNs) {
+    return 2 * cyclePeriodNs + kHeardDelayMarginNs;
+}
+
+// The most of the server's reported delay that placement follows: beyond it a start would find
+// its frame rendered already.
+constexpr std::int64_t maxPlacedDelayNs(std::int64_t cyclePeriodNs) {
+    return heardDelayNsFor(cyclePeriodNs) - cyclePeriodNs - kHeardDelayMarginNs / 2;
 }
 
 void libraryInitOnce() {
@@ -57,10 +62,9 @@ timespec timespecOfNs(std::int64_t ns) {
 struct PipeWireSoundOutput::Connection {
     explicit Connection(Options chosen)
         : options(chosen)
-        , clips(kStreamRateHz, chosen.quantumFrames)
-        , idleAfterFrames(
-                  std::chrono::duration_cast<std::chrono::milliseconds>(chosen.idleAfter).count() *
-                  kStreamRateHz / 1000) {}
+        , cyclePeriodNs(static_cast<std::int64_t>(chosen.quantumFrames) * kNsPerSecond /
+                        kStreamRateHz)
+        , clips(kStreamRateHz, ClipStream::HeardTiming{heardDelayNsFor(cyclePeriodNs)}) {}
     ~Connection();
 
     // Loop thread (or the UI thread before the loop thread runs).
@@ -81,8 +85,8 @@ struct PipeWireSoundOutput::Connection {
     static void onReconnectTimer(void* data, uint64_t expirations);
 
     const Options options;
+    const std::int64_t cyclePeriodNs;
     ClipStream clips;
-    const std::int64_t idleAfterFrames;
 
     pw_thread_loop* threadLoop = nullptr;
     pw_context* context = nullptr;
@@ -95,14 +99,16 @@ struct PipeWireSoundOutput::Connection {
     pw_stream_events streamEvents{};
     pw_core_events coreEvents{};
 
-    // Counted up by the UI thread at every start; the data thread reports the serial it has
-    // been silent under for idleAfter, and the loop thread idles the stream only while no newer
-    // start has come. `active` is cleared before that check and read by the UI thread after its
-    // count, so either the loop thread sees the new start or the UI thread sees the stream idle
-    // and wakes it.
-    std::atomic<std::uint64_t> startSerial{0};
-    std::atomic<std::uint64_t> idleSerial{0};
+    // The stream's state as the loop thread last set it.
     std::atomic<bool> active{false};
+    // Set by the UI thread when a start found the stream stopped for idle, and by the data
+    // thread when the ClipStream has gone idle (enterIdleStop() done); the loop thread acts on
+    // both, a wake before an idle stop.
+    std::atomic<bool> wakeRequested{false};
+    std::atomic<bool> idleRequested{false};
+    // Set by the loop thread for a stream it has just made, so the data thread starts the
+    // ClipStream's timing afresh and cuts what sounded on the old one.
+    std::atomic<bool> newServerStream{false};
     // Counted up by the loop thread whenever the stream begins to run, so the data thread does
     // not take the pause before it for missed cycles.
     std::atomic<std::uint64_t> activations{0};
@@ -114,9 +120,6 @@ struct PipeWireSoundOutput::Connection {
     // Only the data thread touches these.
     struct DataSide {
         std::array<std::int16_t, kMaxBufferFrames> scratch{};
-        std::uint64_t seenSerial = 0;
-        std::int64_t silentFrames = 0;
-        bool idleReported = false;
         bool realTimeTried = false;
         std::uint64_t seenActivation = 0;
         bool haveTicks = false;
@@ -178,8 +181,9 @@ bool PipeWireSoundOutput::Connection::connectCore() {
 
     // Started inactive unless something is to be heard, so a daemon with nothing to play can
     // suspend its sink at once.
-    active.store(startSerial.load() != idleSerial.load());
+    active.store(!clips.idleStopped());
     activations.fetch_add(1);
+    newServerStream.store(true);
     auto flags = static_cast<pw_stream_flags>(
             PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
     if (!active.load())
@@ -213,22 +217,22 @@ void PipeWireSoundOutput::Connection::scheduleReconnect(std::int64_t afterNs) {
 }
 
 void PipeWireSoundOutput::Connection::applyWantedActivity() {
-    if (stream == nullptr)
-        return;
-    const std::uint64_t idleUnder = idleSerial.load();
-    if (active.load()) {
-        if (startSerial.load() != idleUnder)
-            return;
-        active.store(false);
-        if (startSerial.load() != idleUnder) {
+    const bool wake = wakeRequested.exchange(false);
+    const bool idle = idleRequested.exchange(false);
+    if (wake) {
+        // A start came after the idle stop (start() said so): run again, whether or not the
+        // stream had stopped yet.
+        clips.leaveIdleStop();
+        if (stream != nullptr && !active.load()) {
             active.store(true);
-            return;
+            activations.fetch_add(1);
+            pw_stream_set_active(stream, true);
         }
+        return;
+    }
+    if (idle && stream != nullptr && active.load() && clips.idleStopped()) {
+        active.store(false);
         pw_stream_set_active(stream, false);
-    } else if (startSerial.load() != idleUnder) {
-        active.store(true);
-        activations.fetch_add(1);
-        pw_stream_set_active(stream, true);
     }
 }
 
@@ -260,12 +264,9 @@ void PipeWireSoundOutput::Connection::onReconnectTimer(void* data, uint64_t) {
 void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
     DataSide& d = data;
     if (!d.realTimeTried) {
-        // Where the system allows it; a desktop user without real-time rights just runs at
-        // normal priority, and nobody needs to hear about it.
+        // Where the system allows it; elsewhere the thread runs as it is, quietly.
         d.realTimeTried = true;
-        sched_param param{};
-        param.sched_priority = kDataThreadRealTimePriority;
-        static_cast<void>(pthread_setschedparam(pthread_self(), SCHED_FIFO, &param));
+        askForRealtimePriority();
     }
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (buffer == nullptr) {
@@ -304,29 +305,26 @@ void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
     d.haveTicks = true;
     d.lastTicks = time.ticks;
 
-    lastBufferFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+    // When out[0] is heard: the graph's cycle, the way to the device, and what this stream and
+    // its resampler still hold. A device slower than the fixed delay allows (a real card with
+    // long periods) is taken as allowed: its rhythm stays, only its latency grows.
+    std::int64_t delayNs = 0;
     if (time.rate.denom != 0)
-        lastDelayNs.store(time.delay * kNsPerSecond * time.rate.num / time.rate.denom,
-                          std::memory_order_relaxed);
-    const std::span<std::int16_t> rendered = std::span(d.scratch).first(frames);
-    clips.renderAudioThread(rendered, cycleNs);
+        delayNs = time.delay * kNsPerSecond * time.rate.num / time.rate.denom;
+    delayNs += static_cast<std::int64_t>(time.queued / sizeof(std::int16_t) + time.buffered) *
+               kNsPerSecond / kStreamRateHz;
+    lastBufferFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+    lastDelayNs.store(delayNs, std::memory_order_relaxed);
+    const SteadyTimeNs heardNs = cycleNs + std::min(delayNs, maxPlacedDelayNs(cyclePeriodNs));
 
-    const std::uint64_t serial = startSerial.load();
-    if (serial != d.seenSerial) {
-        d.seenSerial = serial;
-        d.silentFrames = 0;
-        d.idleReported = false;
-    }
-    auto* samples = static_cast<std::int16_t*>(out.data);
-    bool silent = true;
-    for (std::size_t i = 0; i < frames; ++i) {
-        silent = silent && rendered[i] == 0;
-        samples[i] = static_cast<std::int16_t>((std::int32_t{rendered[i]} * kHeadroomQ15) >> 15);
-    }
-    d.silentFrames = silent ? d.silentFrames + static_cast<std::int64_t>(frames) : 0;
-    if (!d.idleReported && d.silentFrames >= idleAfterFrames) {
-        d.idleReported = true;
-        idleSerial.store(serial);
+    if (newServerStream.exchange(false))
+        clips.beginNewServerStreamAudioThread();
+    const std::span<std::int16_t> rendered = std::span(d.scratch).first(frames);
+    clips.renderHeardAudioThread(rendered, heardNs);
+    applyOutputHeadroomAudioThread(rendered);
+    std::copy(rendered.begin(), rendered.end(), static_cast<std::int16_t*>(out.data));
+    if (!clips.idleStopped() && clips.idleAudioThread() && clips.enterIdleStop()) {
+        idleRequested.store(true);
         pw_loop_signal_event(pw_thread_loop_get_loop(threadLoop), wakeEvent);
     }
 
@@ -351,6 +349,8 @@ std::unique_ptr<PipeWireSoundOutput> PipeWireSoundOutput::connect(Options option
     c.reconnectTimer = pw_loop_add_timer(loop, Connection::onReconnectTimer, &c);
     if (c.wakeEvent == nullptr || c.reconnectTimer == nullptr)
         return nullptr;
+    // Nothing to play yet: the stream begins stopped for idle and the first start wakes it.
+    static_cast<void>(c.clips.enterIdleStop());
     // Connecting only opens the socket: a daemon that is there but hangs costs nothing here.
     // Everything is set up before the loop thread runs, so no lock is needed.
     if (!c.connectCore())
@@ -365,17 +365,13 @@ PipeWireSoundOutput::PipeWireSoundOutput(std::unique_ptr<Connection> connection)
 
 PipeWireSoundOutput::~PipeWireSoundOutput() = default;
 
-void PipeWireSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
-    playAt(std::move(clip), steadyNowNs());
-}
-
-void PipeWireSoundOutput::playAt(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
+void PipeWireSoundOutput::play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
     Connection& c = *connection_;
-    c.clips.start(std::move(clip), startTimeNs);
-    c.startSerial.fetch_add(1);
-    // An eventfd write: wakes the loop thread without waiting for it.
-    if (!c.active.load())
+    if (c.clips.start(std::move(clip), startTimeNs)) {
+        c.wakeRequested.store(true);
+        // An eventfd write: wakes the loop thread without waiting for it.
         pw_loop_signal_event(pw_thread_loop_get_loop(c.threadLoop), c.wakeEvent);
+    }
 }
 
 bool PipeWireSoundOutput::isStreamActive() const {
@@ -387,7 +383,8 @@ bool PipeWireSoundOutput::isConnected() const {
 }
 
 std::uint64_t PipeWireSoundOutput::underrunCount() const {
-    return connection_->underruns.load(std::memory_order_relaxed);
+    return connection_->underruns.load(std::memory_order_relaxed) +
+           connection_->clips.lateRenderCount();
 }
 
 PipeWireSoundOutput::CycleReport PipeWireSoundOutput::lastCycle() const {

@@ -2,7 +2,6 @@
 
 #include "platform/sound_output.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -18,14 +17,12 @@ namespace lyravox::platform {
 // it wakes and idles the stream and, when the daemon goes away, connects again every few hundred
 // milliseconds until one answers. The data thread (real-time where the system allows it) renders.
 //
-// Idle: some seconds after the last clip has ended the stream goes inactive, so nothing runs and
-// the session manager can suspend the sink; the next start wakes it and is heard whole.
+// Idle: ClipStream::kIdleStopSeconds after the last clip has ended the stream goes inactive, so
+// nothing runs and the session manager can suspend the sink; the next start wakes it and is heard
+// whole.
 class PipeWireSoundOutput final : public SoundOutput {
 public:
     struct Options {
-        // Silence after the last clip before the stream stops: long enough that someone
-        // clicking the same string again within seconds never waits for a sink to wake.
-        std::chrono::milliseconds idleAfter{10'000};
         // Frames per graph cycle the stream asks for: short enough for a quick start, long
         // enough that a busy two-core machine keeps every deadline.
         std::uint32_t quantumFrames = 256;
@@ -38,16 +35,15 @@ public:
     // Null when no PipeWire daemon accepts a connection; never waits for one to reply.
     static std::unique_ptr<PipeWireSoundOutput> connect(Options options);
 
-    void play(std::shared_ptr<const PcmClip> clip) override;
-    // As play(), heard a fixed delay after startTimeNs (steady_clock) instead of after the call.
-    void playAt(std::shared_ptr<const PcmClip> clip, std::int64_t startTimeNs);
+    void play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) override;
+    std::string_view backendName() const override { return "pipewire"; }
 
     // What the loop thread last saw, for tests and diagnosis; any thread.
     bool isStreamActive() const;
     bool isConnected() const;
     // Graph cycles the stream missed (the server's clock moved on more than one cycle) plus the
     // cycles in which the stream had no buffer to fill.
-    std::uint64_t underrunCount() const;
+    std::uint64_t underrunCount() const override;
     // The graph's last cycle as the data thread saw it.
     struct CycleReport {
         std::uint32_t bufferFrames = 0;

@@ -2,21 +2,20 @@
 
 #include "platform/clip_stream.h"
 #include "platform/sdl_audio_setup.h"
+#include "platform/sound_server_probe.h"
 
 #include <SDL.h>
 
-#include <chrono>
 #include <cstdio>
 #include <span>
 
 namespace lyravox::platform {
 namespace {
 
-SteadyTimeNs steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-}
+// Without a device, opening is tried again at a start no more often than this: with no sound
+// server at all SDL tries its whole driver list, about a tenth of a second on the user-interface
+// thread, and a click must not stall the window.
+constexpr SteadyTimeNs kReopenIntervalNs = 5'000'000'000;
 
 // Audio thread: SDL calls this for every buffer; it only renders the stream.
 void renderCallback(void* userdata, Uint8* bytes, int byteCount) {
@@ -44,9 +43,23 @@ struct SdlSoundOutput::Device {
     SDL_AudioDeviceID id = 0;
     bool subsystemUp = false;
     bool reported = false;
+    bool everTried = false;
+    SteadyTimeNs lastAttemptNs = 0;
+    bool serverListenedAtLastAttempt = false;
 };
 
+namespace {
+
+bool soundServerListening() {
+    return pulseServerListening() || pipeWireDaemonListening();
+}
+
+}  // namespace
+
 bool SdlSoundOutput::Device::open() {
+    everTried = true;
+    lastAttemptNs = steadyNowNs();
+    serverListenedAtLastAttempt = soundServerListening();
     prepareSdlAudio();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         reportUnavailable(SDL_GetError());
@@ -112,14 +125,24 @@ SdlSoundOutput::~SdlSoundOutput() {
     device_->close();
 }
 
-void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
-    const SteadyTimeNs callNs = steadyNowNs();
-    // A device that went away, or never came, is tried again at every start, so the first click
-    // after the sound server returns is heard; a failing open costs a few milliseconds.
+// The device keeps running with silence while idle: pausing it leaves SDL's thread feeding the
+// server silence anyway, and closing it would make the first start after idle wait out a new
+// server stream's stall of a second or two. The native outputs stop their streams instead.
+void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
+    // A device that went away, or never came, is tried again at a start: at once when a sound
+    // server has appeared since the last attempt (a look at its socket costs microseconds), else
+    // at most every few seconds, so a missing server costs a start next to nothing.
     if (device_->lost())
         device_->close();
-    open();
-    device_->stream.start(std::move(clip), callNs);
+    if (device_->id == 0 &&
+        (!device_->everTried || steadyNowNs() - device_->lastAttemptNs >= kReopenIntervalNs ||
+         (!device_->serverListenedAtLastAttempt && soundServerListening())))
+        open();
+    device_->stream.start(std::move(clip), startTimeNs);
+}
+
+std::uint64_t SdlSoundOutput::underrunCount() const {
+    return device_->stream.lateRenderCount();
 }
 
 bool SdlSoundOutput::isOpen() const {

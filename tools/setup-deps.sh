@@ -20,7 +20,7 @@ done
 # Qt6Gui's CMake config refuses to load without the OpenGL headers, even though Lyravox never
 # draws with OpenGL; they are named here so a trimmed install without qt6-base-dev's
 # dependencies still configures. EGL is listed for the same reason on Wayland-only set-ups.
-packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libgl-dev libegl-dev libpipewire-0.3-dev)
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libpulse-dev libpipewire-0.3-dev libgl-dev libegl-dev)
 if ((with_test)); then
     packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi dpkg-dev file pipewire pipewire-pulse wireplumber pipewire-bin)
 fi

@@ -1,7 +1,6 @@
 #include "tools/pipewire_harness/pipewire_test_server.h"
 
-#include "tools/pulse_harness/raw_s16_file.h"
-
+#include <bit>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -216,16 +215,24 @@ bool SinkRecording::waitUntilRecording() const {
     return false;
 }
 
+// parec writes little-endian samples, as this machine reads them; a sample still being written
+// (odd trailing bytes) is left out.
+template <typename Sample>
+std::vector<Sample> rawSamplesOf(const fs::path& file) {
+    static_assert(std::endian::native == std::endian::little);
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<Sample> samples(bytes.size() / sizeof(Sample));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(Sample));
+    return samples;
+}
+
 std::vector<std::int16_t> SinkRecording::samplesSoFar() const {
-    return readRawS16(file_);
+    return rawSamplesOf<std::int16_t>(file_);
 }
 
 std::vector<float> SinkRecording::floatSamples() const {
-    std::ifstream in(file_, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
+    return rawSamplesOf<float>(file_);
 }
 
 bool SinkRecording::stop() {

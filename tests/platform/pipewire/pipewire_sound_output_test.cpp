@@ -2,6 +2,8 @@
 // private to the test and with a null sink: the sink's monitor records what the graph received,
 // so the samples can be compared with the clips, and the daemon can be frozen, killed and
 // restarted without touching anyone's desktop.
+#include "platform/clip_stream.h"
+#include "platform/output_headroom.h"
 #include "platform/pipewire_sound_output.h"
 #include "platform/wave_decoder.h"
 #include "sounds/resource_loader.h"
@@ -73,7 +75,7 @@ private:
 
 // What the output sends for a clip sample: the clips keep full scale, the output leaves headroom.
 std::int16_t sent(std::int16_t sample) {
-    return static_cast<std::int16_t>((std::int32_t{sample} * 31785) >> 15);
+    return withOutputHeadroom(sample);
 }
 
 // Never zero after the headroom, so silence cannot pass for a clip; magnitudes within
@@ -159,11 +161,7 @@ protected:
         }
     }
 
-    std::unique_ptr<PipeWireSoundOutput> connect(std::chrono::milliseconds idleAfter = 10s) {
-        PipeWireSoundOutput::Options options;
-        options.idleAfter = idleAfter;
-        return PipeWireSoundOutput::connect(options);
-    }
+    std::unique_ptr<PipeWireSoundOutput> connect() { return PipeWireSoundOutput::connect({}); }
 
     std::unique_ptr<SinkRecording>
     record(const char* name, SinkRecording::Format format = SinkRecording::Format::S16At44100) {
@@ -185,9 +183,9 @@ TEST_F(PipeWireOutput, TheSinkReceivesTheFirstClipUnchangedUntilTheSecondBegins)
     auto output = connect();
     ASSERT_NE(output, nullptr);
     watchdog.stage("playing");
-    output->play(first);
+    output->play(first, steadyNowNs());
     std::this_thread::sleep_for(150ms);
-    output->play(second);
+    output->play(second, steadyNowNs());
     std::this_thread::sleep_for(400ms);
     EXPECT_TRUE(recording->stop()) << "parec does not stop";
     const std::vector<SoundRun> runs = runsOf(recording->samplesSoFar());
@@ -217,7 +215,7 @@ TEST_F(PipeWireOutput, LoopStartsLandOnTheirScheduledFrames) {
     auto output = connect();
     ASSERT_NE(output, nullptr);
     // The first start wakes the stream, which takes its time; the rhythm counts from then on.
-    output->play(noiseClip(7, 600, 441));
+    output->play(noiseClip(7, 600, 441), steadyNowNs());
     std::this_thread::sleep_for(200ms);
 
     std::vector<SoundRun> runs;
@@ -232,7 +230,7 @@ TEST_F(PipeWireOutput, LoopStartsLandOnTheirScheduledFrames) {
         auto due = Clock::now() + 50ms;
         for (int i = 0; i < kStarts; ++i) {
             std::this_thread::sleep_until(due - 20ms);
-            output->playAt(clip, steadyNs(due));
+            output->play(clip, steadyNs(due));
             due += kInterval;
         }
         std::this_thread::sleep_for(300ms);
@@ -261,15 +259,16 @@ TEST_F(PipeWireOutput, LoopStartsLandOnTheirScheduledFrames) {
 // The recording itself keeps a sink awake, so it begins only once the sink has suspended; the
 // stream is still asleep then and must wake for the start.
 TEST_F(PipeWireOutput, AnIdleStreamStopsTheSinkSuspendsAndTheNextStartIsHeardWhole) {
-    Watchdog watchdog(60s);
+    Watchdog watchdog(80s);
     const auto clip = noiseClip(4, 600, 8820);
-    auto output = connect(1s);
+    auto output = connect();
     ASSERT_NE(output, nullptr);
-    output->play(clip);
+    output->play(clip, steadyNowNs());
     watchdog.stage("waiting for the stream to stop");
     EXPECT_TRUE(waitFor(300ms, [&] { return output->isStreamActive(); }));
-    EXPECT_TRUE(waitFor(5s, [&] { return !output->isStreamActive(); }))
-            << "the stream still runs after the clip and a second of silence";
+    const auto idleWithin = std::chrono::seconds(ClipStream::kIdleStopSeconds + 3);
+    EXPECT_TRUE(waitFor(idleWithin, [&] { return !output->isStreamActive(); }))
+            << "the stream still runs long after the clip";
     watchdog.stage("waiting for the sink to suspend");
     EXPECT_TRUE(waitFor(15s, [&] { return server_->sinkState() == "SUSPENDED"; }))
             << "the sink is " << server_->sinkState();
@@ -277,7 +276,7 @@ TEST_F(PipeWireOutput, AnIdleStreamStopsTheSinkSuspendsAndTheNextStartIsHeardWho
     auto recording = record("after-idle.raw");
     ASSERT_NE(recording, nullptr) << "parec does not record";
     watchdog.stage("playing after idle");
-    output->play(clip);
+    output->play(clip, steadyNowNs());
     EXPECT_TRUE(waitFor(5s, [&] {
         return runsOf(recording->samplesSoFar()).size() == 1 &&
                runsOf(recording->samplesSoFar())[0].samples.size() >= clip->samples.size();
@@ -299,7 +298,7 @@ TEST_F(PipeWireOutput, ARestartedDaemonIsFoundAgainAndTheLoopHeardWhole) {
         const auto end = Clock::now() + span;
         while (due < end) {
             std::this_thread::sleep_until(due);
-            output->play(clip);
+            output->play(clip, steadyNowNs());
             due += 250ms;
         }
     };
@@ -312,37 +311,52 @@ TEST_F(PipeWireOutput, ARestartedDaemonIsFoundAgainAndTheLoopHeardWhole) {
     watchdog.stage("restarting the daemon");
     ASSERT_EQ(server_->start(), "") << "the second daemon did not start";
     const auto restarted = Clock::now();
-    auto recording = record("after-restart.raw");
-    ASSERT_NE(recording, nullptr) << "parec does not record";
-    watchdog.stage("playing on the second daemon");
-    while (Clock::now() - restarted < 5s && runsOf(recording->samplesSoFar()).size() < 3)
-        playFor(250ms);
-    playFor(300ms);
-    EXPECT_TRUE(output->isConnected());
-    EXPECT_TRUE(recording->stop()) << "parec does not stop";
+    watchdog.stage("waiting for the loop on the second daemon");
+    {
+        auto first = record("after-restart.raw");
+        ASSERT_NE(first, nullptr) << "parec does not record";
+        while (Clock::now() - restarted < 5s && runsOf(first->samplesSoFar()).empty())
+            playFor(250ms);
+        EXPECT_FALSE(runsOf(first->samplesSoFar()).empty())
+                << "the loop was not heard again on the restarted daemon";
+        EXPECT_TRUE(output->isConnected());
+    }
 
-    std::vector<SoundRun> runs = runsOf(recording->samplesSoFar());
-    ASSERT_GE(runs.size(), 3u) << "the loop was not heard again on the restarted daemon";
-    // The last stretch may have been cut off by the end of the recording.
-    runs.pop_back();
-    for (const SoundRun& run : runs)
-        EXPECT_EQ(run.samples, sentSamplesOf(*clip))
-                << "a start at frame " << run.firstFrame << " was not heard whole";
+    // A new graph settling (clients linking, the recorder starting) may drop a cycle; the loop
+    // must then be heard whole, so a window with a dropout is listened to again.
+    watchdog.stage("listening to the loop on the second daemon");
+    std::vector<SoundRun> runs;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto recording = record("loop-after-restart.raw");
+        ASSERT_NE(recording, nullptr) << "parec does not record";
+        const std::uint64_t underrunsBefore = output->underrunCount();
+        playFor(1500ms);
+        EXPECT_TRUE(recording->stop()) << "parec does not stop";
+        runs = runsOf(recording->samplesSoFar());
+        if (output->underrunCount() == underrunsBefore)
+            break;
+        std::printf("note: dropout while listening (a busy machine?), again\n");
+    }
+    // The first and last stretches may be cut off by the recording's ends.
+    ASSERT_GE(runs.size(), 3u) << "the loop is not heard on the restarted daemon";
+    for (std::size_t i = 1; i + 1 < runs.size(); ++i)
+        EXPECT_EQ(runs[i].samples, sentSamplesOf(*clip))
+                << "a start at frame " << runs[i].firstFrame << " was not heard whole";
 }
 
 TEST_F(PipeWireOutput, AFrozenDaemonNeverHoldsUpTheCaller) {
     Watchdog watchdog(30s);
     const auto clip = noiseClip(6, 600, 4410);
-    auto output = connect(200ms);
+    // Stopped for idle from the start: the first start must wake the stream.
+    auto output = connect();
     ASSERT_NE(output, nullptr);
-    output->play(clip);
-    std::this_thread::sleep_for(600ms);  // Idle by now: the next start must wake the stream.
+    EXPECT_FALSE(output->isStreamActive());
     server_->freeze();
     watchdog.stage("playing while the daemon is frozen");
     auto longest = Clock::duration::zero();
     for (int i = 0; i < 20; ++i) {
         const auto before = Clock::now();
-        output->play(clip);
+        output->play(clip, steadyNowNs());
         longest = std::max(longest, Clock::now() - before);
         std::this_thread::sleep_for(20ms);
     }
@@ -383,10 +397,10 @@ TEST_F(PipeWireOutputAt48kHz, NoSampleOfTheTuningClipsGoesPastFullScale) {
                 sounds::loadResource(name, sounds::kWaveResourceType);
         const auto clip = decodeWaveImage(image);
         ASSERT_TRUE(clip.has_value()) << name;
-        output->play(std::make_shared<const PcmClip>(*clip));
+        output->play(std::make_shared<const PcmClip>(*clip), steadyNowNs());
         std::this_thread::sleep_for(500ms);  // The attack, where the peaks are.
     }
-    output->play(nullptr);
+    output->play(nullptr, steadyNowNs());
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(recording->stop()) << "parec does not stop";
     const std::vector<float> samples = recording->floatSamples();
