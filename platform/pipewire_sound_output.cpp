@@ -8,11 +8,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <pipewire/pipewire.h>
-#include <pthread.h>
-#include <sched.h>
 #include <spa/param/audio/format-utils.h>
 #include <span>
 #include <string>
@@ -29,13 +26,13 @@ constexpr std::size_t kMaxBufferFrames = 8192;
 // two seconds while a machine without one sees four wake-ups a second at most.
 constexpr std::int64_t kReconnectIntervalNs = 250'000'000;
 
-// From a start's time to its first sample heard: two graph cycles (the one being rendered may
-// have begun, and the start must find its frame in one not yet rendered) and a margin for a
-// user-interface thread that comes a little late.
+// From a start's time to its first sample heard: one graph cycle, so that a start made while a
+// cycle renders finds its frame in one not yet rendered, and a margin for a user-interface
+// thread that comes a little late (a rest's timer wakes about a millisecond after its deadline).
 constexpr std::int64_t kHeardDelayMarginNs = 3'000'000;
 
 constexpr std::int64_t heardDelayNsFor(std::int64_t cyclePeriodNs) {
-    return 2 * cyclePeriodNs + kHeardDelayMarginNs;
+    return cyclePeriodNs + kHeardDelayMarginNs;
 }
 
 // The most of the server's reported delay that placement follows: beyond it a start would find

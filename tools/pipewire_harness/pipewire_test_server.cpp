@@ -70,6 +70,18 @@ bool onPath(const char* tool) {
     return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// parec writes little-endian samples, as this machine reads them; a sample still being written
+// (odd trailing bytes) is left out.
+template <typename Sample>
+std::vector<Sample> rawSamplesOf(const fs::path& file) {
+    static_assert(std::endian::native == std::endian::little);
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<Sample> samples(bytes.size() / sizeof(Sample));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(Sample));
+    return samples;
+}
+
 }  // namespace
 
 PipeWireTestServer::PipeWireTestServer(int graphRateHz)
@@ -213,18 +225,6 @@ bool SinkRecording::waitUntilRecording() const {
         std::this_thread::sleep_for(10ms);
     }
     return false;
-}
-
-// parec writes little-endian samples, as this machine reads them; a sample still being written
-// (odd trailing bytes) is left out.
-template <typename Sample>
-std::vector<Sample> rawSamplesOf(const fs::path& file) {
-    static_assert(std::endian::native == std::endian::little);
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
-    std::vector<Sample> samples(bytes.size() / sizeof(Sample));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(Sample));
-    return samples;
 }
 
 std::vector<std::int16_t> SinkRecording::samplesSoFar() const {
