@@ -98,8 +98,9 @@ SinkCapture::SinkCapture(std::size_t capacityFrames)
     pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
             "Music", PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_TARGET_OBJECT, "test_null",
-            // Long enough never to set the graph's cycle: the output under test does that.
-            PW_KEY_NODE_LATENCY, "2048/44100", nullptr);
+            // The native output's own cycle, so the graph runs at it before the output joins and
+            // a 256-frame output still sets a shorter one.
+            PW_KEY_NODE_LATENCY, "512/44100", nullptr);
     s.stream = pw_stream_new_simple(pw_thread_loop_get_loop(s.loop), "sink-capture", props,
                                     &s.events, &s);
     std::array<std::uint8_t, 1024> podBuffer{};
