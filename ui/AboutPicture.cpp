@@ -68,11 +68,18 @@ QString AboutPicture::mailAddress() {
     return QStringLiteral("lyravox@example.com");
 }
 
-QString AboutPicture::plainText() {
-    // The notice's lines break only where the picture's narrow column does: read as sentences.
-    return QStringLiteral("Lyravox ") + byLine() + QLatin1Char('\n') +
-           noticeLines().join(QLatin1Char(' ')) + QLatin1Char('\n') + webAddress() +
-           QLatin1Char('\n') + mailAddress();
+QList<AboutPicture::Passage> AboutPicture::passages() {
+    const int noticeWidthPx = widthPx - noticeLeftPx - textRightMarginPx;
+    const auto noticeLineCount = static_cast<int>(noticeLines().size());
+    return {
+            {QStringLiteral("Lyravox, ") + byLine(), {0, headingCapTopPx, widthPx, 50}},
+            {noticeLines().join(QLatin1Char(' ')),
+             {noticeLeftPx, noticeTopPx, noticeWidthPx, noticeLineCount * noticeLinePitchPx}},
+            {QStringLiteral("Web address: ") + webAddress(),
+             {8, addressTopPx, addressMaxWidthPx, addressPitchPx}},
+            {QStringLiteral("E-mail address: ") + mailAddress(),
+             {8, addressTopPx + addressPitchPx, addressMaxWidthPx, addressPitchPx}},
+    };
 }
 
 QFont AboutPicture::headingFont() {

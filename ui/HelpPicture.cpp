@@ -3,7 +3,10 @@
 #include "ui/PictureText.h"
 #include "ui/SvgArt.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace lyravox::ui {
 
@@ -53,8 +56,22 @@ QStringList HelpPicture::textLines() {
     };
 }
 
+QStringList HelpPicture::readableLines() {
+    return QStringList{byLine()} + textLines();
+}
+
 QString HelpPicture::plainText() {
-    return byLine() + QLatin1Char('\n') + textLines().join(QLatin1Char('\n'));
+    return readableLines().join(QLatin1Char('\n'));
+}
+
+QRect HelpPicture::characterRect(int line, int column) {
+    const bool isByLine = line == 0;
+    const QFontMetrics metrics(isByLine ? byLineFont() : bodyFont());
+    const QString text = readableLines().value(line);
+    const int top = isByLine ? byLineTopPx : bodyTopPx + (line - 1) * bodyLinePitchPx;
+    const int left = textLeftPx + metrics.horizontalAdvance(text.left(column));
+    const int width = column < text.size() ? metrics.horizontalAdvance(text.at(column)) : 1;
+    return {left, top, std::max(width, 1), metrics.height()};
 }
 
 QFont HelpPicture::headingFont() {

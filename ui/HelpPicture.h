@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPixmap>
+#include <QRect>
 #include <QStringList>
 
 namespace lyravox::ui {
@@ -27,8 +28,13 @@ public:
     static QString byLine();
     // The help text's body, one string per line, blank lines included.
     static QStringList textLines();
-    // By-line and body as plain text, line by line, for assistive technology.
+    // By-line and body, one string per drawn line, as a screen reader reads them.
+    static QStringList readableLines();
+    // readableLines() joined by line breaks.
     static QString plainText();
+    // Where character `column` of readableLines()'s line `line` is drawn; `column` may be the
+    // line's length, the place after its last character.
+    static QRect characterRect(int line, int column);
 
     static QFont headingFont();
     static QFont byLineFont();
