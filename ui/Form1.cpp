@@ -1,9 +1,12 @@
 #include "ui/Form1.h"
 
+#include "ui/ApplicationAccessible.h"
 #include "ui/BannerPicture.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
 #include "ui/MenuItemAccessible.h"
+#include "ui/OptionButtonAccessible.h"
+#include "ui/PlayAllStatus.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
@@ -20,6 +23,11 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
              QWidget* parent)
     : QMainWindow(parent)
     , m_playback(m_controls, runTime, player) {
+    // Before the first window: assistive technology may ask for the program as soon as one exists.
+    static const bool describedForAssistiveTechnology =
+            (QAccessible::installFactory(&lyravox::ui::applicationAccessible),
+             QAccessible::installFactory(&lyravox::ui::optionButtonAccessible), true);
+    Q_UNUSED(describedForAssistiveTechnology);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("Lyravox"));
     setWindowIcon(lyravox::ui::programIcon());
@@ -30,6 +38,7 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
     clientArea->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(clientArea);
     m_widgets = lyravox::ui::buildForm1Widgets(clientArea);
+    m_playAllStatus = new lyravox::ui::PlayAllStatus(clientArea, m_widgets.commands);
     buildMenu();
     connectHandlers();
 
