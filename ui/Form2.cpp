@@ -64,7 +64,7 @@ Form2::Form2() : QWidget(nullptr) {
     setAccessibleDescription(HelpPicture::plainText());
 
     m_picture = new lyravox::ui::ReadablePicture(this, HelpPicture::readableLines(),
-                                                 &HelpPicture::characterRect);
+                                                 &HelpPicture::characterRects);
     m_picture->setObjectName(QStringLiteral("helpPicture"));
     lyravox::ui::showPicture(m_picture, HelpPicture::render(devicePixelRatioF()));
     m_picture->setAccessibleName(tr("Help text"));

@@ -64,14 +64,18 @@ QString HelpPicture::plainText() {
     return readableLines().join(QLatin1Char('\n'));
 }
 
-QRect HelpPicture::characterRect(int line, int column) {
+QList<QRect> HelpPicture::characterRects(int line) {
     const bool isByLine = line == 0;
     const QFontMetrics metrics(isByLine ? byLineFont() : bodyFont());
     const QString text = readableLines().value(line);
     const int top = isByLine ? byLineTopPx : bodyTopPx + (line - 1) * bodyLinePitchPx;
-    const int left = textLeftPx + metrics.horizontalAdvance(text.left(column));
-    const int width = column < text.size() ? metrics.horizontalAdvance(text.at(column)) : 1;
-    return {left, top, std::max(width, 1), metrics.height()};
+    QList<QRect> places;
+    for (int column = 0; column <= text.size(); ++column) {
+        const int left = textLeftPx + metrics.horizontalAdvance(text.left(column));
+        const int width = column < text.size() ? metrics.horizontalAdvance(text.at(column)) : 1;
+        places.append(QRect(left, top, std::max(width, 1), metrics.height()));
+    }
+    return places;
 }
 
 QFont HelpPicture::headingFont() {

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QList>
 #include <QPixmap>
 #include <QRect>
 #include <QStringList>
@@ -32,9 +33,9 @@ public:
     static QStringList readableLines();
     // readableLines() joined by line breaks.
     static QString plainText();
-    // Where character `column` of readableLines()'s line `line` is drawn; `column` may be the
-    // line's length, the place after its last character.
-    static QRect characterRect(int line, int column);
+    // Where the characters of readableLines()'s line `line` are drawn, one rectangle per
+    // character and one more for the place after the last.
+    static QList<QRect> characterRects(int line);
 
     static QFont headingFont();
     static QFont byLineFont();

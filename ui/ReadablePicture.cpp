@@ -18,18 +18,22 @@ constexpr int pageLines = 5;
 }  // namespace
 
 ReadablePicture::ReadablePicture(QWidget* parent, const QStringList& lines,
-                                 CharacterRect characterRect)
+                                 const LineLayout& layout)
     : QLabel(parent)
     , m_lines(lines)
-    , m_text(lines.join(QLatin1Char('\n')))
-    , m_characterRect(std::move(characterRect)) {
+    , m_text(lines.join(QLatin1Char('\n'))) {
     static const bool readableAsText =
             (QAccessible::installFactory(&readablePictureAccessible), true);
     Q_UNUSED(readableAsText);
     int start = 0;
-    for (const QString& line : m_lines) {
+    for (int line = 0; line < m_lines.size(); ++line) {
         m_lineStarts.append(start);
-        start += static_cast<int>(line.size()) + 1;
+        const int length = static_cast<int>(m_lines[line].size());
+        start += length + 1;
+        // Laid out once: the text never changes, and measuring it is what costs.
+        QList<QRect> places = layout(line);
+        places.resize(length + 1);
+        m_characterRects += places;
     }
     // The reader's place in the text: it must be able to take the keys.
     setFocusPolicy(Qt::StrongFocus);
@@ -78,19 +82,13 @@ int ReadablePicture::wordBoundary(bool forward) const {
 }
 
 QRect ReadablePicture::characterRect(int offset) const {
-    if (m_lines.isEmpty() || !m_characterRect) {
-        return {};
-    }
-    const Position at = positionOf(std::clamp(offset, 0, static_cast<int>(m_text.size())));
-    return m_characterRect(at.line, at.column);
+    return offset >= 0 && offset < m_characterRects.size() ? m_characterRects[offset] : QRect();
 }
 
 int ReadablePicture::offsetAt(const QPoint& point) const {
-    for (int line = 0; line < m_lines.size(); ++line) {
-        for (int column = 0; column < m_lines[line].size(); ++column) {
-            if (m_characterRect(line, column).contains(point)) {
-                return offsetOf(line, column);
-            }
+    for (int offset = 0; offset < m_text.size(); ++offset) {
+        if (m_text[offset] != QLatin1Char('\n') && m_characterRects[offset].contains(point)) {
+            return offset;
         }
     }
     return -1;

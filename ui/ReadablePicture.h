@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QLabel>
+#include <QList>
+#include <QRect>
 #include <QStringList>
 
 #include <functional>
@@ -15,11 +17,11 @@ class ReadablePicture : public QLabel {
     Q_OBJECT
 
 public:
-    // Where character `column` of line `line` is drawn, in the widget's coordinates. The column may
-    // be the line's length: the place after its last character.
-    using CharacterRect = std::function<QRect(int line, int column)>;
+    // Where the characters of line `line` are drawn, in the widget's coordinates, one rectangle
+    // per character and one more for the place after the last.
+    using LineLayout = std::function<QList<QRect>(int line)>;
 
-    ReadablePicture(QWidget* parent, const QStringList& lines, CharacterRect characterRect);
+    ReadablePicture(QWidget* parent, const QStringList& lines, const LineLayout& layout);
 
     // The lines joined by line breaks; offsets count its characters.
     const QString& readableText() const { return m_text; }
@@ -27,6 +29,8 @@ public:
     // Clamped to the text; tells assistive technology when the caret moves.
     void setCaretOffset(int offset);
 
+    // Where the character at `offset` is drawn; the place after a line's last character for the
+    // line break that ends it.
     QRect characterRect(int offset) const;
     // The offset of the character drawn at `point`, or -1 where no text is drawn.
     int offsetAt(const QPoint& point) const;
@@ -48,7 +52,7 @@ private:
     QStringList m_lines;
     QString m_text;
     QList<int> m_lineStarts;
-    CharacterRect m_characterRect;
+    QList<QRect> m_characterRects;  // one per offset, the text's end included
     int m_caretOffset = 0;
 };
 
