@@ -23,7 +23,7 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
              QWidget* parent)
     : QMainWindow(parent)
     , m_playback(m_controls, runTime, player) {
-    // Before the first window: assistive technology may ask for the program as soon as one exists.
+    // Before any window exists: assistive technology may ask for the program as soon as one does.
     static const bool describedForAssistiveTechnology =
             (QAccessible::installFactory(&lyravox::ui::applicationAccessible),
              QAccessible::installFactory(&lyravox::ui::optionButtonAccessible), true);
@@ -38,7 +38,7 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
     clientArea->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(clientArea);
     m_widgets = lyravox::ui::buildForm1Widgets(clientArea);
-    m_playAllStatus = new lyravox::ui::PlayAllStatus(clientArea, m_widgets.commands);
+    new lyravox::ui::PlayAllStatus(clientArea, m_widgets.commands);
     buildMenu();
     connectHandlers();
 

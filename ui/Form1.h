@@ -15,10 +15,6 @@ namespace lyravox::platform {
 class RunTime;
 }
 
-namespace lyravox::ui {
-class PlayAllStatus;
-}
-
 namespace lyravox::sounds {
 class ClipPlayback;
 }
@@ -44,7 +40,6 @@ public:
     QAction* exitAction() const { return m_exitAction; }
     QAction* helpWindowAction() const { return m_helpWindowAction; }
     QAction* aboutAction() const { return m_aboutAction; }
-    const lyravox::ui::PlayAllStatus* playAllStatus() const { return m_playAllStatus; }
 
 protected:
     // The close box ends the program as "Exit" does, so no loop goes on without a window.
@@ -62,8 +57,7 @@ private:
     lyravox::ui::Form1Widgets m_widgets;
     lyravox::ui::Form1Controls m_controls{m_widgets};
     lyravox::playback::PlaybackControl m_playback;
-    QAction* m_exitAction = nullptr;                        // owned by the File menu
-    QAction* m_helpWindowAction = nullptr;                  // owned by the Help menu
-    QAction* m_aboutAction = nullptr;                       // owned by the Help menu
-    lyravox::ui::PlayAllStatus* m_playAllStatus = nullptr;  // child of the client area
+    QAction* m_exitAction = nullptr;        // owned by the File menu
+    QAction* m_helpWindowAction = nullptr;  // owned by the Help menu
+    QAction* m_aboutAction = nullptr;       // owned by the Help menu
 };

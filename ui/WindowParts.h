@@ -20,11 +20,11 @@ Qt::WindowFlags fixedWindowFlags(Qt::WindowType type);
 // one after another are read in that order.
 void addTextUnderPicture(QLabel* picture, const QString& text, const QRect& drawnAt);
 
-// A picture shown at its natural size in the window's top-left corner. Its text, which is part of
-// the image, is given to assistive technology as the description.
 // Shows `picture` at its natural size in the top-left corner of `label`'s window.
 void showPicture(QLabel* label, const QPixmap& picture);
 
+// A picture shown at its natural size in the window's top-left corner, with the name and the
+// description by which assistive technology presents it.
 QLabel* addPicture(QWidget* window, const QString& objectName, const QPixmap& picture,
                    const QString& accessibleName, const QString& description);
 
