@@ -19,6 +19,8 @@ constexpr int byLineRightPx = AboutPicture::widthPx - 8;
 constexpr int noticeMaxWidthPx =
         AboutPicture::widthPx - AboutPicture::noticeLeftPx - AboutPicture::textRightMarginPx;
 constexpr int addressMaxWidthPx = AboutPicture::widthPx - 16;
+// The addresses are centred: the widest one fills the width from here.
+constexpr int addressLeftPx = (AboutPicture::widthPx - addressMaxWidthPx) / 2;
 
 QFont boldSerif(int pixelSize) {
     QFont font = preferredFont({QStringLiteral("DejaVu Serif"), QStringLiteral("Times New Roman"),
@@ -71,14 +73,17 @@ QString AboutPicture::mailAddress() {
 QList<AboutPicture::Passage> AboutPicture::passages() {
     const int noticeWidthPx = widthPx - noticeLeftPx - textRightMarginPx;
     const auto noticeLineCount = static_cast<int>(noticeLines().size());
+    // From the heading's capitals down to the foot of the by-line.
+    const int headingHeightPx = byLineTopPx + QFontMetrics(byLineFont()).height() - headingCapTopPx;
     return {
-            {QStringLiteral("Lyravox, ") + byLine(), {0, headingCapTopPx, widthPx, 50}},
+            {QStringLiteral("Lyravox, ") + byLine(),
+             {0, headingCapTopPx, widthPx, headingHeightPx}},
             {noticeLines().join(QLatin1Char(' ')),
              {noticeLeftPx, noticeTopPx, noticeWidthPx, noticeLineCount * noticeLinePitchPx}},
             {QStringLiteral("Web address: ") + webAddress(),
-             {8, addressTopPx, addressMaxWidthPx, addressPitchPx}},
+             {addressLeftPx, addressTopPx, addressMaxWidthPx, addressPitchPx}},
             {QStringLiteral("E-mail address: ") + mailAddress(),
-             {8, addressTopPx + addressPitchPx, addressMaxWidthPx, addressPitchPx}},
+             {addressLeftPx, addressTopPx + addressPitchPx, addressMaxWidthPx, addressPitchPx}},
     };
 }
 
