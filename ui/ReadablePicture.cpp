@@ -31,7 +31,7 @@ ReadablePicture::ReadablePicture(QWidget* parent, const QStringList& lines,
         const int length = static_cast<int>(m_lines[line].size());
         start += length + 1;
         // Laid out once: the text never changes, and measuring it is what costs.
-        QList<QRect> places = layout(line);
+        QList<QRect> places = layout ? layout(line) : QList<QRect>{};
         places.resize(length + 1);
         m_characterRects += places;
     }
@@ -56,6 +56,9 @@ ReadablePicture::Position ReadablePicture::positionOf(int offset) const {
 }
 
 int ReadablePicture::offsetOf(int line, int column) const {
+    if (m_lines.isEmpty()) {
+        return 0;
+    }
     line = std::clamp(line, 0, static_cast<int>(m_lines.size()) - 1);
     return m_lineStarts.value(line) + std::clamp(column, 0, static_cast<int>(m_lines[line].size()));
 }
