@@ -31,9 +31,9 @@ orca.speech._initSpeechServer = lambda m, i: None
 if orca.debug.debugFile is not None:
     orca.debug.debugFile.reconfigure(line_buffering=True)
 """
-# An utterance ends at a quote that ends its line, or that only the voice settings follow; it may
-# span lines, which the log indents.
-UTTERANCE = re.compile(r"SPEECH OUTPUT: '(.*?)'(?: ?\{[^\n]*\})?[ \t]*$",
+# An utterance ends at a quote that ends its line, or that only its voice settings (a dict or a list
+# of them) follow; it may span lines, which the log indents.
+UTTERANCE = re.compile(r"SPEECH OUTPUT: '(.*?)'(?: ?\[?\{[^\n]*\}\]?)?[ \t]*$",
                        re.DOTALL | re.MULTILINE)
 
 # Each Tab from the low E string and what Orca says at that stop, in this order. A frame is named
@@ -234,6 +234,10 @@ def help_window(session, speech, checks):
     # Line by line with Down, the blank line as "blank".
     for line in HELP_LINES[1:4]:
         checks.attempt(press_key, session, speech, "Down", [line or "blank"], "Down in the help")
+    # Flat review (the keypad's 8 and 9: this line, the next) reads what the window shows.
+    checks.attempt(press_key, session, speech, "KP_Up", ["blank"], "flat review, this line")
+    checks.attempt(press_key, session, speech, "KP_Page_Up", [HELP_LINES[4]],
+                   "flat review, next line")
     # Say All (the keypad's plus) reads on from the caret to the end.
     rest = [line for line in HELP_LINES[4:] if line]
     checks.attempt(press_key, session, speech, "KP_Add", rest, "Say All in the help")
