@@ -84,15 +84,25 @@ void Form1::connectHandlers() {
             &PlaybackControl::Command5_Click, &PlaybackControl::Command6_Click,
             &PlaybackControl::Command7_Click, &PlaybackControl::Command8_Click,
     };
+    constexpr const char* commandNames[] = {
+            "Command1_Click", "Command2_Click", "Command3_Click", "Command4_Click",
+            "Command5_Click", "Command6_Click", "Command7_Click", "Command8_Click",
+    };
     for (std::size_t i = 0; i < m_widgets.commands.size(); ++i) {
         connect(m_widgets.commands[i], &QPushButton::clicked, this,
-                [this, handler = commandHandlers[i]] { (m_playback.*handler)(); });
+                guarded(commandNames[i],
+                        [this, handler = commandHandlers[i]] { (m_playback.*handler)(); }));
     }
-    connect(m_widgets.alle, &QPushButton::clicked, this, [this] { m_playback.alle_Click(); });
-    connect(m_exitAction, &QAction::triggered, this, [this] { m_playback.Exit_Click(); });
-    connect(m_helpWindowAction, &QAction::triggered, this, &Form1::Help_window_Click);
-    connect(m_aboutAction, &QAction::triggered, this, &Form1::About_Click);
-    connect(m_widgets.picture1, &lyravox::ui::BannerPicture::clicked, this, &Form1::Picture1_Click);
+    connect(m_widgets.alle, &QPushButton::clicked, this,
+            guarded("alle_Click", [this] { m_playback.alle_Click(); }));
+    connect(m_exitAction, &QAction::triggered, this,
+            guarded("Exit_Click", [this] { m_playback.Exit_Click(); }));
+    connect(m_helpWindowAction, &QAction::triggered, this,
+            guarded("Help_window_Click", [this] { Help_window_Click(); }));
+    connect(m_aboutAction, &QAction::triggered, this,
+            guarded("About_Click", [this] { About_Click(); }));
+    connect(m_widgets.picture1, &lyravox::ui::BannerPicture::clicked, this,
+            guarded("Picture1_Click", [this] { Picture1_Click(); }));
 }
 
 void Form1::centreOnScreen() {

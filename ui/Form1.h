@@ -4,6 +4,7 @@
 // user actions to the playback logic and show its state; they hold no playback rules themselves.
 
 #include "playback/playback_control.h"
+#include "ui/FailureBoundary.h"
 #include "ui/Form1Controls.h"
 #include "ui/Form1Widgets.h"
 
@@ -46,6 +47,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A slot that runs `handler` behind the failure boundary: a fault ends the program, with the
+    // waiting handlers, with a non-zero status.
+    template <typename Handler>
+    auto guarded(const char* action, Handler handler) {
+        return [this, action, handler] {
+            lyravox::ui::runGuarded(action, handler,
+                                    [this](int exitStatus) { m_playback.endProgram(exitStatus); });
+        };
+    }
+
     void buildMenu();
     void connectHandlers();
     void centreOnScreen();

@@ -36,7 +36,7 @@ public:
 
     nanoseconds now() const override { return now_; }
     void processEvents(nanoseconds deadline) override;
-    void endProgram() override { ended_ = true; }
+    void endProgram(int) override { ended_ = true; }
 
     // Queues a user action for the virtual time `when` (actions at equal times keep their order).
     void schedule(nanoseconds when, std::function<void()> action);
