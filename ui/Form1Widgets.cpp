@@ -2,6 +2,7 @@
 
 #include "ui/BannerPicture.h"
 #include "ui/ControlTable.h"
+#include "ui/FrameStyle.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -149,6 +150,7 @@ QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& wi
         }
         case Kind::Frame: {
             auto* frame = new QGroupBox(QString::fromLatin1(row.caption), container);
+            frame->setStyle(frameStyle());
             // A nested frame would otherwise be announced under its outer frame's title.
             frame->setAccessibleName(frame->title());
             widgets.frames.at(indexAfter(row.name, "Frame")) = frame;
@@ -167,6 +169,18 @@ QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& wi
             return widgets.picture1;
     }
     return nullptr;
+}
+
+// Option buttons and the check box grow to show their whole caption in the desktop's font, right
+// and down from where the table places them, within their frame's contents: the table's widths
+// were made for a narrower font.
+void showWholeCaption(QWidget* control) {
+    const QRect room = control->parentWidget()->contentsRect();
+    QRect placed = control->geometry();
+    const QSize wanted = control->sizeHint().expandedTo(placed.size());
+    placed.setSize(wanted.boundedTo(
+            QSize(room.right() - placed.left() + 1, room.bottom() - placed.top() + 1)));
+    control->setGeometry(placed);
 }
 
 // Qt makes a group of radios one tab stop but puts it on whichever radio had the focus last, or
@@ -196,6 +210,9 @@ Form1Widgets buildForm1Widgets(QWidget* clientArea) {
         control->setToolTip(QString::fromLatin1(row.toolTip));
         control->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
                              pixels(row.height));
+        if (row.kind == Kind::Option || row.kind == Kind::CheckBox) {
+            showWholeCaption(control);
+        }
     }
     for (const SpokenText& spoken : kSpokenTexts) {
         QWidget* control = namedControl(clientArea, spoken.control);
