@@ -1,6 +1,7 @@
 #include "ui/Form1.h"
 
 #include "ui/BannerPicture.h"
+#include "ui/CentreWhenFramed.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
 #include "ui/MenuItemAccessible.h"
@@ -106,15 +107,20 @@ void Form1::connectHandlers() {
 }
 
 void Form1::centreOnScreen() {
-    // Centring the client area leaves the frame a title bar's height low of centre; the frame's
-    // size is known only once the window manager has decorated the shown window.
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
+    // The client area first, which is right where no window manager frames the window; the frame
+    // once its size is known, after the window manager has decorated the shown window.
     QRect placed(0, 0, widthPx, heightPx);
     placed.moveCenter(screen->availableGeometry().center());
     setGeometry(placed);
+    new lyravox::ui::CentreWhenFramed(this, [this] {
+        const QScreen* shownOn = this->screen();
+        return shownOn != nullptr ? shownOn->availableGeometry().center()
+                                  : frameGeometry().center();
+    });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
