@@ -1,5 +1,6 @@
 #include "ui/Form1.h"
 
+#include "playback/sound_commands.h"
 #include "ui/BannerPicture.h"
 #include "ui/CentreWhenFramed.h"
 #include "ui/Form2.h"
@@ -16,6 +17,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+
+#include <string>
+#include <tuple>
 
 Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback& player,
              QWidget* parent)
@@ -78,21 +82,14 @@ void Form1::buildMenu() {
 }
 
 void Form1::connectHandlers() {
-    using lyravox::playback::PlaybackControl;
-    constexpr void (PlaybackControl::*commandHandlers[])() = {
-            &PlaybackControl::Command1_Click, &PlaybackControl::Command2_Click,
-            &PlaybackControl::Command3_Click, &PlaybackControl::Command4_Click,
-            &PlaybackControl::Command5_Click, &PlaybackControl::Command6_Click,
-            &PlaybackControl::Command7_Click, &PlaybackControl::Command8_Click,
-    };
-    constexpr const char* commandNames[] = {
-            "Command1_Click", "Command2_Click", "Command3_Click", "Command4_Click",
-            "Command5_Click", "Command6_Click", "Command7_Click", "Command8_Click",
-    };
-    for (std::size_t i = 0; i < m_widgets.commands.size(); ++i) {
-        connect(m_widgets.commands[i], &QPushButton::clicked, this,
-                guarded(commandNames[i],
-                        [this, handler = commandHandlers[i]] { (m_playback.*handler)(); }));
+    static_assert(lyravox::playback::kSoundCommands.size() ==
+                  std::tuple_size_v<decltype(lyravox::ui::Form1Widgets::commands)>);
+    for (const lyravox::playback::SoundCommand& command : lyravox::playback::kSoundCommands) {
+        const std::string handlerName =
+                "Command" + std::to_string(command.commandNumber) + "_Click";
+        connect(m_widgets.commands.at(static_cast<std::size_t>(command.commandNumber - 1)),
+                &QPushButton::clicked, this,
+                guarded(handlerName, [this, click = command.click] { (m_playback.*click)(); }));
     }
     connect(m_widgets.alle, &QPushButton::clicked, this,
             guarded("alle_Click", [this] { m_playback.alle_Click(); }));

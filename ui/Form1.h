@@ -10,6 +10,9 @@
 
 #include <QMainWindow>
 
+#include <string>
+#include <utility>
+
 class QAction;
 
 namespace lyravox::platform {
@@ -50,8 +53,8 @@ private:
     // A slot that runs `handler` behind the failure boundary: a fault ends the program, with the
     // waiting handlers, with a non-zero status.
     template <typename Handler>
-    auto guarded(const char* action, Handler handler) {
-        return [this, action, handler] {
+    auto guarded(std::string action, Handler handler) {
+        return [this, action = std::move(action), handler] {
             lyravox::ui::runGuarded(action, handler,
                                     [this](int exitStatus) { m_playback.endProgram(exitStatus); });
         };
