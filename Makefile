@@ -37,6 +37,11 @@ build: $(BUILD_DIR)/dev/CMakeCache.txt
 run: build
 	$(BUILD_DIR)/dev/app/lyravox
 
+# Layout as the repository's .clang-format gives it, over every C++ file git tracks: a dry run
+# that fails on any difference (`clang-format -i FILE` mends one).
+format-check: deps-test
+	git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 # The path `make run` takes, on a tree of its own where CMake is told that the test-only packages
 # do not exist: the program must configure, build and start without them.
 NO_TEST_PACKAGES_DIR := $(BUILD_DIR)/without-test-packages
@@ -49,6 +54,7 @@ run-without-test-packages: deps
 # ThreadSanitizer builds only the two-thread tests (labelled tsan), which link no clip library,
 # so it renders no clips.
 test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.txt
+	$(MAKE) format-check
 	$(MAKE) run-without-test-packages
 	cmake --build --preset asan -j$(JOBS)
 	ctest --preset asan

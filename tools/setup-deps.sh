@@ -22,7 +22,7 @@ done
 # dependencies still configures. EGL is listed for the same reason on Wayland-only set-ups.
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libgl-dev libegl-dev)
 if ((with_test)); then
-    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi dpkg-dev file)
+    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool openbox clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi dpkg-dev file clang-format)
 fi
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
