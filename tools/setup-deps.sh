@@ -25,7 +25,7 @@ done
 packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libgl-dev libegl-dev
     fonts-dejavu-extra)
 if ((with_test)); then
-    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils openbox clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi dpkg-dev file clang-format)
+    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils openbox clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi orca speech-dispatcher dpkg-dev file clang-format)
 fi
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

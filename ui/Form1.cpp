@@ -1,11 +1,14 @@
 #include "ui/Form1.h"
 
 #include "playback/sound_commands.h"
+#include "ui/ApplicationAccessible.h"
 #include "ui/BannerPicture.h"
 #include "ui/CentreWhenFramed.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
 #include "ui/MenuItemAccessible.h"
+#include "ui/OptionButtonAccessible.h"
+#include "ui/PlayAllStatus.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
@@ -25,6 +28,11 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
              QWidget* parent)
     : QMainWindow(parent)
     , m_playback(m_controls, runTime, player) {
+    // Before any window exists: assistive technology may ask for the program as soon as one does.
+    static const bool describedForAssistiveTechnology =
+            (QAccessible::installFactory(&lyravox::ui::applicationAccessible),
+             QAccessible::installFactory(&lyravox::ui::optionButtonAccessible), true);
+    Q_UNUSED(describedForAssistiveTechnology);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("Lyravox"));
     setWindowIcon(lyravox::ui::programIcon());
@@ -35,6 +43,7 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
     clientArea->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(clientArea);
     m_widgets = lyravox::ui::buildForm1Widgets(clientArea);
+    new lyravox::ui::PlayAllStatus(clientArea, m_widgets.commands);
     buildMenu();
     connectHandlers();
 

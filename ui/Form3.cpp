@@ -42,9 +42,13 @@ Form3::Form3(QWidget* over) : QDialog(over) {
     setWindowModality(Qt::ApplicationModal);
 
     // Three rows taller than the client area: the bottom ones are never seen.
-    m_picture = lyravox::ui::addPicture(this, QStringLiteral("aboutPicture"),
-                                        AboutPicture::render(devicePixelRatioF()),
-                                        tr("About Lyravox"), AboutPicture::plainText());
+    m_picture = lyravox::ui::addPicture(
+            this, QStringLiteral("aboutPicture"), AboutPicture::render(devicePixelRatioF()),
+            tr("About Lyravox"), tr("Three guitars standing side by side"));
+    // Read when the window opens, before the button; the picture shows them.
+    for (const AboutPicture::Passage& passage : AboutPicture::passages()) {
+        lyravox::ui::addTextUnderPicture(m_picture, passage.text, passage.drawnAt);
+    }
 
     m_command1 = new QPushButton(tr("Aha, Yes..."), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
