@@ -175,7 +175,7 @@ TEST(ClipStreamThreads, NoStartIsLeftWaitingOnAStreamStoppedForIdle) {
         // Silence of a varying length: sometimes the stream goes idle before the next start,
         // sometimes just as it comes.
         std::this_thread::sleep_for(
-                std::chrono::microseconds(i % 10 == 0 ? 50'000 : (i * 137) % 3000));
+                std::chrono::microseconds(i % 10 == 0 ? 300'000 : (i * 137) % 3000));
     }
     stop.store(true);
     audio.join();
