@@ -41,7 +41,8 @@ void SimulatedRunTime::processEvents(nanoseconds deadline) {
         return;
     }
     // Sleeps until the next action or the deadline, whichever comes first.
-    now_ = queue_.empty() ? deadline : std::min(deadline, queue_.front().when);
+    const nanoseconds wake = deadline + wakeLateness_;
+    now_ = queue_.empty() ? wake : std::min(wake, queue_.front().when);
     performDueActions();
 }
 
@@ -67,10 +68,10 @@ void SimulatedControls::setCommandEnabled(int commandNumber, bool enabled) {
     enablings_.push_back({clock_.now(), commandNumber, enabled});
 }
 
-void RecordingPlayer::startClip() {
+void RecordingPlayer::startClip(nanoseconds startTime) {
     if (klang_.empty())
         throw std::logic_error("start with an empty clip buffer");
-    starts_.push_back({clock_.now(), klang_});
+    starts_.push_back({startTime, klang_, clock_.now()});
 }
 
 SimulatedWindow::SimulatedWindow(nanoseconds clockOrigin)

@@ -34,6 +34,10 @@ public:
 
     explicit SimulatedRunTime(nanoseconds origin = {}) : now_(origin) {}
 
+    // A real event loop wakes a little after the deadline it slept for; this many nanoseconds
+    // here (zero by default).
+    void setWakeLateness(nanoseconds lateness) { wakeLateness_ = lateness; }
+
     nanoseconds now() const override { return now_; }
     void processEvents(nanoseconds deadline) override;
     void endProgram(int) override { ended_ = true; }
@@ -58,6 +62,7 @@ private:
     void performDueActions();
 
     nanoseconds now_;
+    nanoseconds wakeLateness_{0};
     std::vector<Action> queue_;  // Sorted by time.
     bool ended_ = false;
     int nesting_ = 0;
@@ -94,8 +99,9 @@ private:
 };
 
 struct ClipStart {
-    nanoseconds when;
+    nanoseconds when;  // When the start was due, as the logic passed it.
     std::string clipName;
+    nanoseconds handledAt;  // The clock when the logic made the start.
 };
 
 class RecordingPlayer final : public sounds::ClipPlayback {
@@ -103,7 +109,7 @@ public:
     explicit RecordingPlayer(const platform::RunTime& clock) : clock_(clock) {}
 
     void loadClip(std::string_view clipName) override { klang_ = std::string(clipName); }
-    void startClip() override;
+    void startClip(nanoseconds startTime) override;
 
     const std::vector<ClipStart>& starts() const { return starts_; }
 

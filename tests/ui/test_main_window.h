@@ -42,7 +42,7 @@ private:
 class RecordingClips final : public sounds::ClipPlayback {
 public:
     void loadClip(std::string_view clipName) override { loaded_ = clipName; }
-    void startClip() override {
+    void startClip(std::chrono::nanoseconds) override {
         started.push_back(loaded_);
         if (onStart) {
             onStart();
