@@ -60,6 +60,11 @@ constexpr double kMaxRateOffset = 2000e-6;
 // as good as never.
 constexpr std::int64_t kMaxLeadNs = 3600 * kNsPerSecond;
 
+// A start that fell due while the server was gone and is already this late when a new server
+// stream begins belongs to a rhythm that has moved on: heard now, it would be cut short by the
+// next start of a loop, a stumble. It is dropped; later starts sound as scheduled.
+constexpr SteadyTimeNs kOverdueOnNewStreamNs = 50'000'000;
+
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 constexpr std::uint32_t slotBit(std::uint32_t slot) {
@@ -104,6 +109,8 @@ struct ClipStream::State {
         // Heard time: when frame renderedFrames is heard, and how long a frame lasts, as
         // followed from the backend's reports.
         bool heardLocked = false;
+        // Set from a new server stream's beginning until its first buffer is rendered.
+        bool newServerStream = false;
         double heardLineNs = 0;
         double heardFrameNs = 0;
         std::int64_t framesSinceReport = 0;
@@ -322,7 +329,11 @@ void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept 
         const std::int64_t startFrame =
                 heardTiming ? heardFrameAtAudioThread(a.waitingHeardNs) : a.waitingStartFrame;
         const std::int64_t offsetFrames = startFrame - a.renderedFrames;
-        if (offsetFrames < static_cast<std::int64_t>(out.size()))
+        if (a.newServerStream &&
+            -offsetFrames * kNsPerSecond > kOverdueOnNewStreamNs * sampleRateHz) {
+            letGoAudioThread(a.waitingSlot);
+            a.waitingSlot = kNoSlot;
+        } else if (offsetFrames < static_cast<std::int64_t>(out.size()))
             switchFrame = static_cast<std::size_t>(std::max<std::int64_t>(offsetFrames, 0));
     }
     renderSoundingAudioThread(out.first(switchFrame));
@@ -333,6 +344,7 @@ void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept 
         a.waitingSlot = kNoSlot;
         renderSoundingAudioThread(out.subspan(switchFrame));
     }
+    a.newServerStream = false;
     advanceStreamAudioThread(out.size());
 }
 
@@ -394,6 +406,7 @@ void ClipStream::beginNewServerStreamAudioThread() noexcept {
     s.audio.soundingPositionFrames = 0;
     s.audio.clockLocked = false;
     s.audio.heardLocked = false;
+    s.audio.newServerStream = true;
 }
 
 bool ClipStream::idleAudioThread() const noexcept {

@@ -82,7 +82,8 @@ public:
 
     // Audio thread, before the first render into a new server stream (after a reconnection):
     // what sounded on the old one is cut, since it would resume mid-wave, a click; the timing
-    // starts afresh; a start still waiting is kept.
+    // starts afresh; a start still waiting is kept unless it is already overdue by more than
+    // 50 ms at the new stream's first buffer (it fell due while the server was gone).
     void beginNewServerStreamAudioThread() noexcept;
 
     // Audio thread, after a render: nothing has sounded for kIdleStopSeconds and no start waits.
