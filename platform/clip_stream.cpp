@@ -30,20 +30,25 @@ constexpr std::int64_t kInterruptedStreamPeriods = 4;
 // little slower than steady_clock only lags by microseconds.
 constexpr std::size_t kArrivalWindowCallbacks = 128;
 
-// A heard-time report this far off the followed line is either a real move (the server refilled
-// late and ran dry, an underrun) or a stray report (PulseAudio's interpolated latency is off by a
-// few milliseconds for one callback now and then, when a timing update lands). The line jumps
-// only when the next report confirms the move, to within kHeardJumpConfirmNs.
+// A heard-time report this far off the followed line is either a real move (the server ran dry
+// and said nothing) or a stray report: PulseAudio's interpolated latency is off by milliseconds
+// for one callback now and then, and for a few in a row on a busy machine, when timing replies
+// come late. The line jumps only when kHeardJumpConfirmReports reports in a row agree on the
+// move to within kHeardJumpConfirmNs, about 20 ms of sound at the usual refill size. A backend
+// that knows of a move (the server reported an underrun) says so, and the line follows the next
+// few reports at once.
 constexpr double kHeardJumpNs = 2'000'000;
 constexpr double kHeardJumpConfirmNs = 1'000'000;
-// Smaller errors are followed, each counted at most this much, so a report that is off but under
-// the jump threshold moves the line by microseconds only.
-constexpr double kHeardMaxFollowedErrorNs = 500'000;
+constexpr int kHeardJumpConfirmReports = 4;
+constexpr int kHeardReportsFollowedAfterAMove = 3;
+// Smaller errors are followed, each counted at most this much, so reports that are off but under
+// the jump threshold move the line by microseconds only.
+constexpr double kHeardMaxFollowedErrorNs = 250'000;
 
 // Each report pulls the followed line by this share of its error: small enough that report
 // jitter of a millisecond moves clips by tens of microseconds, large enough that a server clock
-// 300 ppm off steady_clock is followed within a few tens of microseconds.
-constexpr double kHeardLineGain = 1.0 / 32;
+// 300 ppm off steady_clock is followed within a second or two.
+constexpr double kHeardLineGain = 1.0 / 64;
 // ... and this share goes into the frame length, so that a steady rate offset leaves no lag
 // behind (a critically damped second-order loop).
 constexpr double kHeardRateGain = kHeardLineGain * kHeardLineGain / 4;
@@ -54,6 +59,11 @@ constexpr double kMaxRateOffset = 2000e-6;
 // Keeps the frame arithmetic far from overflow for absurd call times; a start an hour away is
 // as good as never.
 constexpr std::int64_t kMaxLeadNs = 3600 * kNsPerSecond;
+
+// A start that fell due while the server was gone and is already this late when a new server
+// stream begins belongs to a rhythm that has moved on: heard now, it would be cut short by the
+// next start of a loop, a stumble. It is dropped; later starts sound as scheduled.
+constexpr SteadyTimeNs kOverdueOnNewStreamNs = 50'000'000;
 
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
@@ -99,10 +109,13 @@ struct ClipStream::State {
         // Heard time: when frame renderedFrames is heard, and how long a frame lasts, as
         // followed from the backend's reports.
         bool heardLocked = false;
+        // Set from a new server stream's beginning until its first buffer is rendered.
+        bool newServerStream = false;
         double heardLineNs = 0;
         double heardFrameNs = 0;
         std::int64_t framesSinceReport = 0;
-        bool jumpPending = false;
+        int jumpReports = 0;  // Large-error reports in a row that agree.
+        int reportsToFollow = 0;
         double pendingJumpErrorNs = 0;
         // Heard time: when the waiting start's first sample is due to be heard.
         SteadyTimeNs waitingHeardNs = 0;
@@ -180,30 +193,36 @@ struct ClipStream::State {
         const bool resumed = resumedAfterIdle.exchange(false);
         const std::int64_t framesSinceReport = a.framesSinceReport;
         a.framesSinceReport = 0;
-        if (!a.heardLocked || resumed) {
+        const bool moved = heardLineMoved.exchange(false);
+        if (moved)
+            a.reportsToFollow = kHeardReportsFollowedAfterAMove;
+        if (!a.heardLocked || resumed || a.reportsToFollow > 0) {
             if (!a.heardLocked)
                 a.heardFrameNs =
                         static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
             a.heardLocked = true;
             a.heardLineNs = reportNs;
-            a.jumpPending = false;
+            a.jumpReports = 0;
+            a.reportsToFollow = std::max(a.reportsToFollow - 1, 0);
             return;
         }
         if (std::abs(errorNs) > kHeardJumpNs) {
-            const bool confirmed =
-                    a.jumpPending && std::abs(errorNs - a.pendingJumpErrorNs) < kHeardJumpConfirmNs;
-            a.jumpPending = !confirmed;
-            a.pendingJumpErrorNs = errorNs;
-            if (confirmed) {
+            const bool agrees = a.jumpReports > 0 &&
+                                std::abs(errorNs - a.pendingJumpErrorNs) < kHeardJumpConfirmNs;
+            a.jumpReports = agrees ? a.jumpReports + 1 : 1;
+            if (!agrees)
+                a.pendingJumpErrorNs = errorNs;
+            if (a.jumpReports >= kHeardJumpConfirmReports) {
                 // Sound heard later than the line said: the stream ran dry.
                 if (errorNs > 0)
                     lateRenders.fetch_add(1, std::memory_order_relaxed);
                 // The rate learnt so far stays.
                 a.heardLineNs = reportNs;
+                a.jumpReports = 0;
             }
             return;
         }
-        a.jumpPending = false;
+        a.jumpReports = 0;
         const double followedErrorNs =
                 std::clamp(errorNs, -kHeardMaxFollowedErrorNs, kHeardMaxFollowedErrorNs);
         a.heardLineNs += followedErrorNs * kHeardLineGain;
@@ -295,6 +314,7 @@ struct ClipStream::State {
     // by enterIdleStop() or sees the flag and wakes the stream.
     std::atomic<bool> stoppedForIdle{false};
     std::atomic<bool> resumedAfterIdle{false};
+    std::atomic<bool> heardLineMoved{false};
     std::atomic<std::uint64_t> lateRenders{0};
 
     AudioSide audio;
@@ -309,7 +329,11 @@ void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept 
         const std::int64_t startFrame =
                 heardTiming ? heardFrameAtAudioThread(a.waitingHeardNs) : a.waitingStartFrame;
         const std::int64_t offsetFrames = startFrame - a.renderedFrames;
-        if (offsetFrames < static_cast<std::int64_t>(out.size()))
+        if (a.newServerStream &&
+            -offsetFrames * kNsPerSecond > kOverdueOnNewStreamNs * sampleRateHz) {
+            letGoAudioThread(a.waitingSlot);
+            a.waitingSlot = kNoSlot;
+        } else if (offsetFrames < static_cast<std::int64_t>(out.size()))
             switchFrame = static_cast<std::size_t>(std::max<std::int64_t>(offsetFrames, 0));
     }
     renderSoundingAudioThread(out.first(switchFrame));
@@ -320,6 +344,7 @@ void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept 
         a.waitingSlot = kNoSlot;
         renderSoundingAudioThread(out.subspan(switchFrame));
     }
+    a.newServerStream = false;
     advanceStreamAudioThread(out.size());
 }
 
@@ -370,6 +395,10 @@ void ClipStream::renderHeardAudioThread(std::span<std::int16_t> out,
     s.renderAudioThread(out);
 }
 
+void ClipStream::heardLineMovedAudioThread() noexcept {
+    state_->heardLineMoved.store(true);
+}
+
 void ClipStream::beginNewServerStreamAudioThread() noexcept {
     State& s = *state_;
     s.letGoAudioThread(s.audio.soundingSlot);
@@ -377,6 +406,7 @@ void ClipStream::beginNewServerStreamAudioThread() noexcept {
     s.audio.soundingPositionFrames = 0;
     s.audio.clockLocked = false;
     s.audio.heardLocked = false;
+    s.audio.newServerStream = true;
 }
 
 bool ClipStream::idleAudioThread() const noexcept {

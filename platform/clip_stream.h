@@ -76,9 +76,14 @@ public:
     void renderHeardAudioThread(std::span<std::int16_t> out,
                                 SteadyTimeNs firstFrameHeardNs) noexcept;
 
+    // Audio or server-loop thread, heard-time streams: the server said its stream ran dry or
+    // was moved, so the next few reports are taken as they come instead of being smoothed.
+    void heardLineMovedAudioThread() noexcept;
+
     // Audio thread, before the first render into a new server stream (after a reconnection):
     // what sounded on the old one is cut, since it would resume mid-wave, a click; the timing
-    // starts afresh; a start still waiting is kept.
+    // starts afresh; a start still waiting is kept unless it is already overdue by more than
+    // 50 ms at the new stream's first buffer (it fell due while the server was gone).
     void beginNewServerStreamAudioThread() noexcept;
 
     // Audio thread, after a render: nothing has sounded for kIdleStopSeconds and no start waits.

@@ -266,7 +266,9 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
 }
 
 void PulseSoundOutput::Loop::onUnderflow(pa_stream*, void* self) {
-    static_cast<Loop*>(self)->serverUnderruns.fetch_add(1, std::memory_order_relaxed);
+    auto* loop = static_cast<Loop*>(self);
+    loop->serverUnderruns.fetch_add(1, std::memory_order_relaxed);
+    loop->stream.heardLineMovedAudioThread();
 }
 
 void PulseSoundOutput::Loop::stopForIdle() {
@@ -358,6 +360,10 @@ void PulseSoundOutput::play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs st
 
 std::uint64_t PulseSoundOutput::underrunCount() const {
     return loop_->serverUnderruns.load(std::memory_order_relaxed) + loop_->stream.lateRenderCount();
+}
+
+std::uint64_t PulseSoundOutput::serverUnderrunCount() const {
+    return loop_->serverUnderruns.load(std::memory_order_relaxed);
 }
 
 bool PulseSoundOutput::streamRunning() const {

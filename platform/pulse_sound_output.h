@@ -42,6 +42,8 @@ public:
 
     // Any thread, for tests and benchmarks: a stream is connected and playing (not corked).
     bool streamRunning() const;
+    // Any thread: the server's underflows alone.
+    std::uint64_t serverUnderrunCount() const;
     // Any thread: streams made so far (a new one after each reconnection).
     int streamsMade() const;
 

@@ -12,9 +12,9 @@
 namespace lyravox::platform {
 namespace {
 
-// Without a device, opening is tried again at a start no more often than this: with no sound
-// server at all SDL tries its whole driver list, about a tenth of a second on the user-interface
-// thread, and a click must not stall the window.
+// Opening is tried again at a start no more often than this while a server listens but the
+// device will not open: SDL tries its whole driver list, up to a tenth of a second on the
+// user-interface thread, and a click must not stall the window.
 constexpr SteadyTimeNs kReopenIntervalNs = 5'000'000'000;
 
 // Audio thread: SDL calls this for every buffer; it only renders the stream.
@@ -46,6 +46,12 @@ struct SdlSoundOutput::Device {
     bool everTried = false;
     SteadyTimeNs lastAttemptNs = 0;
     bool serverListenedAtLastAttempt = false;
+
+    // A device that went away, or never came, is tried again at a start only when a sound server
+    // listens (a look at its socket costs microseconds): at once when it appeared since the last
+    // attempt, else at most every few seconds. Without any server a start never pays for SDL's
+    // whole driver list; a device of a server-less system that went away stays silent.
+    bool worthReopening() const;
 };
 
 namespace {
@@ -101,6 +107,14 @@ void SdlSoundOutput::Device::close() {
     }
 }
 
+bool SdlSoundOutput::Device::worthReopening() const {
+    if (!everTried)
+        return true;
+    if (!soundServerListening())
+        return false;
+    return !serverListenedAtLastAttempt || steadyNowNs() - lastAttemptNs >= kReopenIntervalNs;
+}
+
 void SdlSoundOutput::Device::reportUnavailable(const char* reason) {
     if (reported)
         return;
@@ -129,14 +143,12 @@ SdlSoundOutput::~SdlSoundOutput() {
 // server silence anyway, and closing it would make the first start after idle wait out a new
 // server stream's stall of a second or two. The native outputs stop their streams instead.
 void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
-    // A device that went away, or never came, is tried again at a start: at once when a sound
-    // server has appeared since the last attempt (a look at its socket costs microseconds), else
-    // at most every few seconds, so a missing server costs a start next to nothing.
-    if (device_->lost())
+    if (device_->lost()) {
         device_->close();
-    if (device_->id == 0 &&
-        (!device_->everTried || steadyNowNs() - device_->lastAttemptNs >= kReopenIntervalNs ||
-         (!device_->serverListenedAtLastAttempt && soundServerListening())))
+        // The server it had is gone: the next one is worth a try as soon as it listens.
+        device_->serverListenedAtLastAttempt = false;
+    }
+    if (device_->id == 0 && device_->worthReopening())
         open();
     device_->stream.start(std::move(clip), startTimeNs);
 }

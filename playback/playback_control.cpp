@@ -172,8 +172,14 @@ void PlaybackControl::Exit_Click() {
         return;
     controls_.setCheck1(kUnchecked);
     controls_.select(OptionButton::Option1);
+    endProgram(0);
+}
+
+void PlaybackControl::endProgram(int exitStatus) {
+    if (closing_)
+        return;
     closing_ = true;
-    runTime_.endProgram();
+    runTime_.endProgram(exitStatus);
 }
 
 }  // namespace lyravox::playback

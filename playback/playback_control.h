@@ -63,6 +63,10 @@ public:
     // "Exit", and the window's close box: ends the program at once, waiting handlers included.
     void Exit_Click();
 
+    // Ends the program at once with `exitStatus`, waiting handlers included, leaving the controls
+    // as they are: the way out after a fault.
+    void endProgram(int exitStatus);
+
     const WindowState& state() const { return state_; }
     bool closing() const { return closing_; }
     // Rests being waited right now, one inside another.

@@ -29,7 +29,7 @@ public:
         ++passes;
         qt.processEvents(deadline);
     }
-    void endProgram() override { qt.endProgram(); }
+    void endProgram(int exitStatus) override { qt.endProgram(exitStatus); }
 
     platform::QtRunTime qt;
     int passes = 0;

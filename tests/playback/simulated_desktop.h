@@ -40,7 +40,7 @@ public:
 
     nanoseconds now() const override { return now_; }
     void processEvents(nanoseconds deadline) override;
-    void endProgram() override { ended_ = true; }
+    void endProgram(int) override { ended_ = true; }
 
     // Queues a user action for the virtual time `when` (actions at equal times keep their order).
     void schedule(nanoseconds when, std::function<void()> action);
@@ -49,7 +49,6 @@ public:
     void run();
 
     bool ended() const { return ended_; }
-    int passes() const { return passes_; }
     // The most event pumps that ran one inside another: the deepest nesting of waiting handlers.
     int deepestNesting() const { return deepestNesting_; }
 
@@ -66,7 +65,6 @@ private:
     nanoseconds wakeLateness_{0};
     std::vector<Action> queue_;  // Sorted by time.
     bool ended_ = false;
-    int passes_ = 0;
     int nesting_ = 0;
     int deepestNesting_ = 0;
 };

@@ -27,9 +27,13 @@ public:
         QCoreApplication::processEvents();
         now_ = std::max(now_, deadline) + std::chrono::nanoseconds(1);
     }
-    void endProgram() override { ++endRequests; }
+    void endProgram(int exitStatus) override {
+        ++endRequests;
+        lastExitStatus = exitStatus;
+    }
 
     int endRequests = 0;
+    int lastExitStatus = 0;
 
 private:
     std::chrono::nanoseconds now_{0};

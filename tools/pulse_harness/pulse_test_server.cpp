@@ -89,13 +89,17 @@ std::string PulseTestServer::start() {
         return "the socket path " + socket + " is too long for a unix socket";
 
     const fs::path errors = directory_ / "start-errors.txt";
-    const std::string command =
-            script("start " + quoted(directory_.string()) + " " + std::to_string(::getpid()) + " " +
-                   std::to_string(options_.sinkRateHz) +
-                   (options_.suspendAfterIdleSeconds > 0
-                            ? " " + std::to_string(options_.suspendAfterIdleSeconds)
-                            : std::string()) +
-                   " 2>" + quoted(errors.string()));
+    std::string arguments = "start " + quoted(directory_.string());
+    // Appended one piece at a time: GCC 12 warns falsely (-Wrestrict) about " " + to_string().
+    for (const int number : {static_cast<int>(::getpid()), options_.sinkRateHz,
+                             options_.suspendAfterIdleSeconds}) {
+        if (number <= 0)
+            continue;
+        arguments += ' ';
+        arguments += std::to_string(number);
+    }
+    arguments += " 2>" + quoted(errors.string());
+    const std::string command = script(arguments);
     FILE* out = ::popen(command.c_str(), "r");
     if (out == nullptr)
         return "cannot run " LYRAVOX_PULSE_NULL_SINK_SCRIPT;
