@@ -91,8 +91,8 @@ std::string PulseTestServer::start() {
     const fs::path errors = directory_ / "start-errors.txt";
     std::string arguments = "start " + quoted(directory_.string());
     // Appended one piece at a time: GCC 12 warns falsely (-Wrestrict) about " " + to_string().
-    for (const int number : {static_cast<int>(::getpid()), options_.sinkRateHz,
-                             options_.suspendAfterIdleSeconds}) {
+    for (const int number :
+         {static_cast<int>(::getpid()), options_.sinkRateHz, options_.suspendAfterIdleSeconds}) {
         if (number <= 0)
             continue;
         arguments += ' ';
