@@ -6,7 +6,8 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= 2
 BUILD_DIR := build
 
-.PHONY: all build run test bench package screenshot clean deps deps-test
+.PHONY: all build run test run-without-test-packages format-check bench package screenshot clean \
+        deps deps-test
 
 all: build
 
@@ -36,9 +37,25 @@ build: $(BUILD_DIR)/dev/CMakeCache.txt
 run: build
 	$(BUILD_DIR)/dev/app/lyravox
 
+# Layout as the repository's .clang-format gives it, over every C++ file git tracks: a dry run
+# that fails on any difference (`clang-format -i FILE` mends one).
+format-check: deps-test
+	git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
+# The path `make run` takes, on a tree of its own where CMake is told that the test-only packages
+# do not exist: the program must configure, build and start without them.
+NO_TEST_PACKAGES_DIR := $(BUILD_DIR)/without-test-packages
+run-without-test-packages: deps
+	cmake --preset dev -B $(NO_TEST_PACKAGES_DIR) --no-warn-unused-cli \
+	    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
+	cmake --build $(NO_TEST_PACKAGES_DIR) -j$(JOBS) --target lyravox
+	bash tools/check-program-starts.sh $(NO_TEST_PACKAGES_DIR)/app/lyravox
+
 # ThreadSanitizer builds only the two-thread tests (labelled tsan), which link no clip library,
 # so it renders no clips.
 test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.txt
+	$(MAKE) format-check
+	$(MAKE) run-without-test-packages
 	cmake --build --preset asan -j$(JOBS)
 	ctest --preset asan
 	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test

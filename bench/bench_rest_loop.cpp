@@ -4,7 +4,8 @@
 // PulseAudio null sink; the sink's monitor shows where each start was heard. SDL's dummy driver
 // runs fast, so it could not judge a rhythm. Prints `name value unit` lines.
 #include "platform/qt_run_time.h"
-#include "platform/sdl_sound_output.h"
+#include "platform/sound_output.h"
+#include "platform/sound_output_factory.h"
 #include "platform/wave_decoder.h"
 #include "playback/playback_control.h"
 #include "sounds/clip_player.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <span>
 #include <sys/resource.h>
 #include <time.h>
@@ -44,9 +46,9 @@ class TimedPlayer final : public lyravox::sounds::ClipPlayback {
 public:
     explicit TimedPlayer(lyravox::sounds::ClipPlayback& inner) : inner_(inner) {}
     void loadClip(std::string_view clipName) override { inner_.loadClip(clipName); }
-    void startClip() override {
+    void startClip(std::chrono::nanoseconds startTime) override {
         startTimes.push_back(std::chrono::steady_clock::now());
-        inner_.startClip();
+        inner_.startClip(startTime);
     }
     std::vector<std::chrono::steady_clock::time_point> startTimes;
 
@@ -138,12 +140,13 @@ int main(int argc, char** argv) {
     ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
 
     QCoreApplication app(argc, argv);
-    lyravox::platform::SdlSoundOutput output;
-    if (!output.isOpen()) {
-        std::printf("rest_loop_unavailable 1 flag\n");
-        return 0;
-    }
-    lyravox::sounds::ClipPlayer clipPlayer(output);
+    // The output the program would choose here (LYRAVOX_SOUND_BACKEND forces another).
+    const std::unique_ptr<lyravox::platform::SoundOutput> output =
+            lyravox::platform::makeSoundOutput();
+    output->open();
+    std::printf("rest_loop_output_%.*s 1 flag\n", static_cast<int>(output->backendName().size()),
+                output->backendName().data());
+    lyravox::sounds::ClipPlayer clipPlayer(*output);
     TimedPlayer player(clipPlayer);
     lyravox::platform::QtRunTime runTime;
     lyravox::playback::test::SimulatedControls controls{runTime};

@@ -267,7 +267,7 @@ void measurePlayCalls() {
         for (int i = 0; i < kPlayCount; ++i) {
             std::this_thread::sleep_for(10ms);
             const SteadyTimeNs callNs = steadyNowNs();
-            output.play(clips[static_cast<std::size_t>(i) % clips.size()]);
+            output.play(clips[static_cast<std::size_t>(i) % clips.size()], callNs);
             callsUs.push_back(static_cast<double>(steadyNowNs() - callNs) / 1e3);
         }
     }

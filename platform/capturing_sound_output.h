@@ -6,15 +6,22 @@
 
 namespace lyravox::platform {
 
-// For tests: remembers every clip it was asked to play, in order, and plays nothing.
+// For tests: remembers every clip it was asked to play, with its start time, in order, and plays
+// nothing.
 class CapturingSoundOutput final : public SoundOutput {
 public:
-    void play(std::shared_ptr<const PcmClip> clip) override { played_.push_back(std::move(clip)); }
+    void play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) override {
+        played_.push_back(std::move(clip));
+        startTimesNs_.push_back(startTimeNs);
+    }
+    std::string_view backendName() const override { return "capture"; }
 
     const std::vector<std::shared_ptr<const PcmClip>>& played() const { return played_; }
+    const std::vector<SteadyTimeNs>& startTimesNs() const { return startTimesNs_; }
 
 private:
     std::vector<std::shared_ptr<const PcmClip>> played_;
+    std::vector<SteadyTimeNs> startTimesNs_;
 };
 
 }  // namespace lyravox::platform

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <bit>
 #include <cassert>
+#include <cmath>
 #include <limits>
 #include <span>
 
@@ -29,9 +30,40 @@ constexpr std::int64_t kInterruptedStreamPeriods = 4;
 // little slower than steady_clock only lags by microseconds.
 constexpr std::size_t kArrivalWindowCallbacks = 128;
 
+// A heard-time report this far off the followed line is either a real move (the server ran dry
+// and said nothing) or a stray report: PulseAudio's interpolated latency is off by milliseconds
+// for one callback now and then, and for a few in a row on a busy machine, when timing replies
+// come late. The line jumps only when kHeardJumpConfirmReports reports in a row agree on the
+// move to within kHeardJumpConfirmNs, about 20 ms of sound at the usual refill size. A backend
+// that knows of a move (the server reported an underrun) says so, and the line follows the next
+// few reports at once.
+constexpr double kHeardJumpNs = 2'000'000;
+constexpr double kHeardJumpConfirmNs = 1'000'000;
+constexpr int kHeardJumpConfirmReports = 4;
+constexpr int kHeardReportsFollowedAfterAMove = 3;
+// Smaller errors are followed, each counted at most this much, so reports that are off but under
+// the jump threshold move the line by microseconds only.
+constexpr double kHeardMaxFollowedErrorNs = 250'000;
+
+// Each report pulls the followed line by this share of its error: small enough that report
+// jitter of a millisecond moves clips by tens of microseconds, large enough that a server clock
+// 300 ppm off steady_clock is followed within a second or two.
+constexpr double kHeardLineGain = 1.0 / 64;
+// ... and this share goes into the frame length, so that a steady rate offset leaves no lag
+// behind (a critically damped second-order loop).
+constexpr double kHeardRateGain = kHeardLineGain * kHeardLineGain / 4;
+// Sound cards and servers run within a few hundred ppm of their nominal rate; a followed rate
+// beyond this is a fault in the reports, not the card.
+constexpr double kMaxRateOffset = 2000e-6;
+
 // Keeps the frame arithmetic far from overflow for absurd call times; a start an hour away is
 // as good as never.
 constexpr std::int64_t kMaxLeadNs = 3600 * kNsPerSecond;
+
+// A start that fell due while the server was gone and is already this late when a new server
+// stream begins belongs to a rhythm that has moved on: heard now, it would be cut short by the
+// next start of a loop, a stumble. It is dropped; later starts sound as scheduled.
+constexpr SteadyTimeNs kOverdueOnNewStreamNs = 50'000'000;
 
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
@@ -74,8 +106,24 @@ struct ClipStream::State {
         std::size_t arrivalCount = 0;
         std::size_t nextArrivalIndex = 0;
         std::int64_t clockOffsetNs = 0;
+        // Heard time: when frame renderedFrames is heard, and how long a frame lasts, as
+        // followed from the backend's reports.
+        bool heardLocked = false;
+        // Set from a new server stream's beginning until its first buffer is rendered.
+        bool newServerStream = false;
+        double heardLineNs = 0;
+        double heardFrameNs = 0;
+        std::int64_t framesSinceReport = 0;
+        int jumpReports = 0;  // Large-error reports in a row that agree.
+        int reportsToFollow = 0;
+        double pendingJumpErrorNs = 0;
+        // Heard time: when the waiting start's first sample is due to be heard.
+        SteadyTimeNs waitingHeardNs = 0;
+        // The stream frame after the last one that sounded or had a start waiting.
+        std::int64_t lastActiveFrame = 0;
     };
 
+    // Arrival time.
     State(int rateHz, std::size_t bufferFrames)
         : sampleRateHz(std::max(rateHz, 1))
         , bufferPeriodNs(static_cast<std::int64_t>(std::max<std::size_t>(bufferFrames, 1)) *
@@ -83,7 +131,17 @@ struct ClipStream::State {
         // One buffer period puts the start into a buffer whose callback has not yet begun when
         // the start is made; the half period absorbs the clock sitting slightly above the
         // earliest possible arrivals and the time the call takes to publish.
-        , latencyNs(bufferPeriodNs * 3 / 2) {}
+        , latencyNs(bufferPeriodNs * 3 / 2)
+        , heardTiming(false) {}
+
+    // Heard time.
+    State(int rateHz, HeardTiming timing)
+        : sampleRateHz(std::max(rateHz, 1))
+        , bufferPeriodNs(0)
+        , latencyNs(timing.heardDelayNs)
+        , heardTiming(true) {}
+
+    std::int64_t idleFrames() const { return kIdleStopSeconds * sampleRateHz; }
 
     void letGoAudioThread(std::uint32_t slot) noexcept {
         if (slot != kNoSlot)
@@ -93,8 +151,12 @@ struct ClipStream::State {
     void trackCallbackTimeAudioThread(SteadyTimeNs nowNs) noexcept {
         AudioSide& a = audio;
         const std::int64_t offsetNs = nowNs - a.nominalFrameTimeNs;
-        if (!a.clockLocked ||
-            offsetNs - a.clockOffsetNs > kInterruptedStreamPeriods * bufferPeriodNs) {
+        const bool interrupted =
+                a.clockLocked &&
+                offsetNs - a.clockOffsetNs > kInterruptedStreamPeriods * bufferPeriodNs;
+        if (interrupted)
+            lateRenders.fetch_add(1, std::memory_order_relaxed);
+        if (!a.clockLocked || interrupted) {
             a.clockLocked = true;
             a.nominalFrameTimeNs = nowNs;
             a.nominalRemainder = 0;
@@ -124,14 +186,74 @@ struct ClipStream::State {
                                        kNsPerSecond);
     }
 
+    void trackHeardTimeAudioThread(SteadyTimeNs firstFrameHeardNs) noexcept {
+        AudioSide& a = audio;
+        const auto reportNs = static_cast<double>(firstFrameHeardNs);
+        const double errorNs = reportNs - a.heardLineNs;
+        const bool resumed = resumedAfterIdle.exchange(false);
+        const std::int64_t framesSinceReport = a.framesSinceReport;
+        a.framesSinceReport = 0;
+        const bool moved = heardLineMoved.exchange(false);
+        if (moved)
+            a.reportsToFollow = kHeardReportsFollowedAfterAMove;
+        if (!a.heardLocked || resumed || a.reportsToFollow > 0) {
+            if (!a.heardLocked)
+                a.heardFrameNs =
+                        static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
+            a.heardLocked = true;
+            a.heardLineNs = reportNs;
+            a.jumpReports = 0;
+            a.reportsToFollow = std::max(a.reportsToFollow - 1, 0);
+            return;
+        }
+        if (std::abs(errorNs) > kHeardJumpNs) {
+            const bool agrees = a.jumpReports > 0 &&
+                                std::abs(errorNs - a.pendingJumpErrorNs) < kHeardJumpConfirmNs;
+            a.jumpReports = agrees ? a.jumpReports + 1 : 1;
+            if (!agrees)
+                a.pendingJumpErrorNs = errorNs;
+            if (a.jumpReports >= kHeardJumpConfirmReports) {
+                // Sound heard later than the line said: the stream ran dry.
+                if (errorNs > 0)
+                    lateRenders.fetch_add(1, std::memory_order_relaxed);
+                // The rate learnt so far stays.
+                a.heardLineNs = reportNs;
+                a.jumpReports = 0;
+            }
+            return;
+        }
+        a.jumpReports = 0;
+        const double followedErrorNs =
+                std::clamp(errorNs, -kHeardMaxFollowedErrorNs, kHeardMaxFollowedErrorNs);
+        a.heardLineNs += followedErrorNs * kHeardLineGain;
+        const double nominalFrameNs =
+                static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
+        if (framesSinceReport > 0)
+            a.heardFrameNs = std::clamp(
+                    a.heardFrameNs + followedErrorNs * kHeardRateGain /
+                                             static_cast<double>(framesSinceReport),
+                    nominalFrameNs * (1 - kMaxRateOffset), nominalFrameNs * (1 + kMaxRateOffset));
+    }
+
+    std::int64_t heardFrameAtAudioThread(SteadyTimeNs heardNs) const noexcept {
+        const double aheadNs =
+                std::clamp(static_cast<double>(heardNs) - audio.heardLineNs,
+                           -static_cast<double>(kMaxLeadNs), static_cast<double>(kMaxLeadNs));
+        return audio.renderedFrames + std::llround(aheadNs / audio.heardFrameNs);
+    }
+
     void takePublishedStartAudioThread() noexcept {
         const std::uint32_t taken = publishedSlot.exchange(kNoSlot);
         if (taken == kNoSlot)
             return;
         letGoAudioThread(audio.waitingSlot);
         audio.waitingSlot = taken;
-        audio.waitingStartFrame = streamFrameAtAudioThread(slots[taken].callTimeNs + latencyNs);
+        audio.waitingHeardNs = slots[taken].callTimeNs + latencyNs;
+        if (!heardTiming)
+            audio.waitingStartFrame = streamFrameAtAudioThread(audio.waitingHeardNs);
     }
+
+    void renderAudioThread(std::span<std::int16_t> out) noexcept;
 
     void renderSoundingAudioThread(std::span<std::int16_t> out) noexcept {
         AudioSide& a = audio;
@@ -157,6 +279,12 @@ struct ClipStream::State {
                 static_cast<std::int64_t>(frames) * kNsPerSecond + a.nominalRemainder;
         a.nominalFrameTimeNs += scaledNs / sampleRateHz;
         a.nominalRemainder = scaledNs % sampleRateHz;
+        if (heardTiming) {
+            a.heardLineNs += static_cast<double>(frames) * a.heardFrameNs;
+            a.framesSinceReport += static_cast<std::int64_t>(frames);
+        }
+        if (a.soundingSlot != kNoSlot || a.waitingSlot != kNoSlot)
+            a.lastActiveFrame = a.renderedFrames;
     }
 
     void reclaim() {
@@ -173,6 +301,7 @@ struct ClipStream::State {
     const std::int64_t sampleRateHz;
     const std::int64_t bufferPeriodNs;
     const SteadyTimeNs latencyNs;
+    const bool heardTiming;
 
     std::array<Slot, kSlotCount> slots{};
     // Set by the UI thread when it publishes a slot, cleared by whichever thread lets go of it.
@@ -180,16 +309,54 @@ struct ClipStream::State {
     // above holds as one interleaving of the two threads.
     std::atomic<std::uint32_t> heldSlots{0};
     std::atomic<std::uint32_t> publishedSlot{kNoSlot};
+    // Set by the stream's thread while its stream is stopped for idle; read by start(). With
+    // publishedSlot it makes a Dekker pair (both sequentially consistent): a start either is seen
+    // by enterIdleStop() or sees the flag and wakes the stream.
+    std::atomic<bool> stoppedForIdle{false};
+    std::atomic<bool> resumedAfterIdle{false};
+    std::atomic<bool> heardLineMoved{false};
+    std::atomic<std::uint64_t> lateRenders{0};
 
     AudioSide audio;
 };
 
+void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept {
+    AudioSide& a = audio;
+    takePublishedStartAudioThread();
+
+    std::size_t switchFrame = out.size();
+    if (a.waitingSlot != kNoSlot) {
+        const std::int64_t startFrame =
+                heardTiming ? heardFrameAtAudioThread(a.waitingHeardNs) : a.waitingStartFrame;
+        const std::int64_t offsetFrames = startFrame - a.renderedFrames;
+        if (a.newServerStream &&
+            -offsetFrames * kNsPerSecond > kOverdueOnNewStreamNs * sampleRateHz) {
+            letGoAudioThread(a.waitingSlot);
+            a.waitingSlot = kNoSlot;
+        } else if (offsetFrames < static_cast<std::int64_t>(out.size()))
+            switchFrame = static_cast<std::size_t>(std::max<std::int64_t>(offsetFrames, 0));
+    }
+    renderSoundingAudioThread(out.first(switchFrame));
+    if (switchFrame < out.size()) {
+        letGoAudioThread(a.soundingSlot);
+        a.soundingSlot = a.waitingSlot;
+        a.soundingPositionFrames = 0;
+        a.waitingSlot = kNoSlot;
+        renderSoundingAudioThread(out.subspan(switchFrame));
+    }
+    a.newServerStream = false;
+    advanceStreamAudioThread(out.size());
+}
+
 ClipStream::ClipStream(int sampleRateHz, std::size_t bufferFrames)
     : state_(std::make_unique<State>(sampleRateHz, bufferFrames)) {}
 
+ClipStream::ClipStream(int sampleRateHz, HeardTiming timing)
+    : state_(std::make_unique<State>(sampleRateHz, timing)) {}
+
 ClipStream::~ClipStream() = default;
 
-void ClipStream::start(std::shared_ptr<const PcmClip> clip, SteadyTimeNs callTimeNs) {
+bool ClipStream::start(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
     State& s = *state_;
     // A start the audio thread never picked up is superseded anyway; taking it back keeps a slot
     // free however long the audio thread stays away.
@@ -202,37 +369,76 @@ void ClipStream::start(std::shared_ptr<const PcmClip> clip, SteadyTimeNs callTim
     assert(freeSlot < kSlotCount);
     // Unreachable by the slot count; losing a start beats overwriting a slot being read.
     if (freeSlot >= kSlotCount)
-        return;
+        return false;
     State::Slot& slot = s.slots[freeSlot];
     slot.samples = clip ? clip->samples.data() : nullptr;
     slot.frames = clip ? clip->samples.size() : 0;
-    slot.callTimeNs = callTimeNs;
+    slot.callTimeNs = startTimeNs;
     slot.clip = std::move(clip);
     s.heldSlots.fetch_or(slotBit(freeSlot));
     s.publishedSlot.store(freeSlot);
+    return s.stoppedForIdle.load();
 }
 
 void ClipStream::renderAudioThread(std::span<std::int16_t> out, SteadyTimeNs nowNs) noexcept {
     State& s = *state_;
-    State::AudioSide& a = s.audio;
+    assert(!s.heardTiming);
     s.trackCallbackTimeAudioThread(nowNs);
-    s.takePublishedStartAudioThread();
+    s.renderAudioThread(out);
+}
 
-    std::size_t switchFrame = out.size();
-    if (a.waitingSlot != kNoSlot) {
-        const std::int64_t offsetFrames = a.waitingStartFrame - a.renderedFrames;
-        if (offsetFrames < static_cast<std::int64_t>(out.size()))
-            switchFrame = static_cast<std::size_t>(std::max<std::int64_t>(offsetFrames, 0));
+void ClipStream::renderHeardAudioThread(std::span<std::int16_t> out,
+                                        SteadyTimeNs firstFrameHeardNs) noexcept {
+    State& s = *state_;
+    assert(s.heardTiming);
+    s.trackHeardTimeAudioThread(firstFrameHeardNs);
+    s.renderAudioThread(out);
+}
+
+void ClipStream::heardLineMovedAudioThread() noexcept {
+    state_->heardLineMoved.store(true);
+}
+
+void ClipStream::beginNewServerStreamAudioThread() noexcept {
+    State& s = *state_;
+    s.letGoAudioThread(s.audio.soundingSlot);
+    s.audio.soundingSlot = kNoSlot;
+    s.audio.soundingPositionFrames = 0;
+    s.audio.clockLocked = false;
+    s.audio.heardLocked = false;
+    s.audio.newServerStream = true;
+}
+
+bool ClipStream::idleAudioThread() const noexcept {
+    const State& s = *state_;
+    const State::AudioSide& a = s.audio;
+    return a.soundingSlot == kNoSlot && a.waitingSlot == kNoSlot &&
+           s.publishedSlot.load() == kNoSlot &&
+           a.renderedFrames - a.lastActiveFrame >= s.idleFrames();
+}
+
+bool ClipStream::enterIdleStop() noexcept {
+    State& s = *state_;
+    s.stoppedForIdle.store(true);
+    if (s.publishedSlot.load() != kNoSlot) {
+        s.stoppedForIdle.store(false);
+        return false;
     }
-    s.renderSoundingAudioThread(out.first(switchFrame));
-    if (switchFrame < out.size()) {
-        s.letGoAudioThread(a.soundingSlot);
-        a.soundingSlot = a.waitingSlot;
-        a.soundingPositionFrames = 0;
-        a.waitingSlot = kNoSlot;
-        s.renderSoundingAudioThread(out.subspan(switchFrame));
-    }
-    s.advanceStreamAudioThread(out.size());
+    return true;
+}
+
+void ClipStream::leaveIdleStop() noexcept {
+    State& s = *state_;
+    if (s.stoppedForIdle.exchange(false))
+        s.resumedAfterIdle.store(true);
+}
+
+bool ClipStream::idleStopped() const noexcept {
+    return state_->stoppedForIdle.load();
+}
+
+std::uint64_t ClipStream::lateRenderCount() const noexcept {
+    return state_->lateRenders.load(std::memory_order_relaxed);
 }
 
 void ClipStream::reclaim() {

@@ -105,8 +105,8 @@ void QtRunTime::processEvents(nanoseconds deadline) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-void QtRunTime::endProgram() {
-    QCoreApplication::exit(0);
+void QtRunTime::endProgram(int exitStatus) {
+    QCoreApplication::exit(exitStatus);
 }
 
 }  // namespace lyravox::platform

@@ -19,8 +19,8 @@ public:
 
     std::chrono::nanoseconds now() const override;
     void processEvents(std::chrono::nanoseconds deadline) override;
-    // QCoreApplication::exit(0): the outermost event loop returns once the handlers have.
-    void endProgram() override;
+    // QCoreApplication::exit(exitStatus): the outermost event loop returns once the handlers have.
+    void endProgram(int exitStatus) override;
 
 private:
     class DeadlineAlarm;

@@ -21,9 +21,9 @@ public:
     // reaches `deadline`, whichever comes first; never waits past the deadline for want of events.
     virtual void processEvents(std::chrono::nanoseconds deadline) = 0;
 
-    // Asks the event loop to end with status 0. Returns at once; handlers waiting in
-    // processEvents() must check for the program's end themselves and return.
-    virtual void endProgram() = 0;
+    // Asks the event loop to end, the program then returning `exitStatus`. Returns at once;
+    // handlers waiting in processEvents() must check for the program's end themselves and return.
+    virtual void endProgram(int exitStatus) = 0;
 };
 
 }  // namespace lyravox::platform

@@ -2,21 +2,20 @@
 
 #include "platform/clip_stream.h"
 #include "platform/sdl_audio_setup.h"
+#include "platform/sound_server_probe.h"
 
 #include <SDL.h>
 
-#include <chrono>
 #include <cstdio>
 #include <span>
 
 namespace lyravox::platform {
 namespace {
 
-SteadyTimeNs steadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-}
+// Opening is tried again at a start no more often than this while a server listens but the
+// device will not open: SDL tries its whole driver list, up to a tenth of a second on the
+// user-interface thread, and a click must not stall the window.
+constexpr SteadyTimeNs kReopenIntervalNs = 5'000'000'000;
 
 // Audio thread: SDL calls this for every buffer; it only renders the stream.
 void renderCallback(void* userdata, Uint8* bytes, int byteCount) {
@@ -44,9 +43,29 @@ struct SdlSoundOutput::Device {
     SDL_AudioDeviceID id = 0;
     bool subsystemUp = false;
     bool reported = false;
+    bool everTried = false;
+    SteadyTimeNs lastAttemptNs = 0;
+    bool serverListenedAtLastAttempt = false;
+
+    // A device that went away, or never came, is tried again at a start only when a sound server
+    // listens (a look at its socket costs microseconds): at once when it appeared since the last
+    // attempt, else at most every few seconds. Without any server a start never pays for SDL's
+    // whole driver list; a device of a server-less system that went away stays silent.
+    bool worthReopening() const;
 };
 
+namespace {
+
+bool soundServerListening() {
+    return pulseServerListening() || pipeWireDaemonListening();
+}
+
+}  // namespace
+
 bool SdlSoundOutput::Device::open() {
+    everTried = true;
+    lastAttemptNs = steadyNowNs();
+    serverListenedAtLastAttempt = soundServerListening();
     prepareSdlAudio();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         reportUnavailable(SDL_GetError());
@@ -88,6 +107,14 @@ void SdlSoundOutput::Device::close() {
     }
 }
 
+bool SdlSoundOutput::Device::worthReopening() const {
+    if (!everTried)
+        return true;
+    if (!soundServerListening())
+        return false;
+    return !serverListenedAtLastAttempt || steadyNowNs() - lastAttemptNs >= kReopenIntervalNs;
+}
+
 void SdlSoundOutput::Device::reportUnavailable(const char* reason) {
     if (reported)
         return;
@@ -112,14 +139,22 @@ SdlSoundOutput::~SdlSoundOutput() {
     device_->close();
 }
 
-void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip) {
-    const SteadyTimeNs callNs = steadyNowNs();
-    // A device that went away, or never came, is tried again at every start, so the first click
-    // after the sound server returns is heard; a failing open costs a few milliseconds.
-    if (device_->lost())
+// The device keeps running with silence while idle: pausing it leaves SDL's thread feeding the
+// server silence anyway, and closing it would make the first start after idle wait out a new
+// server stream's stall of a second or two. The native outputs stop their streams instead.
+void SdlSoundOutput::play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) {
+    if (device_->lost()) {
         device_->close();
-    open();
-    device_->stream.start(std::move(clip), callNs);
+        // The server it had is gone: the next one is worth a try as soon as it listens.
+        device_->serverListenedAtLastAttempt = false;
+    }
+    if (device_->id == 0 && device_->worthReopening())
+        open();
+    device_->stream.start(std::move(clip), startTimeNs);
+}
+
+std::uint64_t SdlSoundOutput::underrunCount() const {
+    return device_->stream.lateRenderCount();
 }
 
 bool SdlSoundOutput::isOpen() const {

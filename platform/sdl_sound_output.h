@@ -11,7 +11,9 @@ namespace lyravox::platform {
 // SDL2 finds). One device for the program's life, kept running with silence between clips: a
 // PulseAudio stream stalls for a second or two after it opens, and the first click must not wait.
 // Without a usable device the program goes on silently after one line on stderr; a device that
-// disappears (server restarted, headset unplugged) is reopened at the next play().
+// disappears (server restarted, headset unplugged) is reopened at a later play(), at most every
+// few seconds. The fallback for whatever the native outputs do not serve (ALSA, JACK, sndio) and
+// for SDL's dummy and disk drivers in tests.
 class SdlSoundOutput final : public SoundOutput {
 public:
     static constexpr std::size_t kDefaultBufferFrames = 256;
@@ -27,10 +29,13 @@ public:
     SdlSoundOutput(const SdlSoundOutput&) = delete;
     SdlSoundOutput& operator=(const SdlSoundOutput&) = delete;
 
-    void play(std::shared_ptr<const PcmClip> clip) override;
+    void play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) override;
 
     // Opens the device unless it is open; without one, reports once on stderr and stays silent.
-    void open();
+    void open() override;
+
+    std::string_view backendName() const override { return "sdl"; }
+    std::uint64_t underrunCount() const override;
 
     // False while no device is open: clips are silence.
     bool isOpen() const;

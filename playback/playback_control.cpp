@@ -12,6 +12,11 @@ namespace {
 // Play-all's order, low to high.
 constexpr std::array<std::string_view, 6> kStringClips = {"e", "a", "d", "g", "h", "e1"};
 
+// A rest that ended this much later than its deadline (a modal window held it, the machine
+// stalled) has lost the rhythm anyway: the next start is then due when the rest was noticed to
+// have ended, rather than in a catch-up burst of starts.
+constexpr std::chrono::nanoseconds kMaxStartLateness = std::chrono::milliseconds(100);
+
 // The rests are given as 1, 1.8 and 2.8 seconds but kept in whole seconds, rounded to the nearest
 // with ties to even: 1, 2 and 3.
 std::int16_t toWholeSeconds(double seconds) {
@@ -55,11 +60,11 @@ void PlaybackControl::allewieoft() {
         state_.wieoft = 8;
 }
 
-void PlaybackControl::beginRest() {
-    state_.startzeit = runTime_.now();
+void PlaybackControl::beginRest(std::chrono::nanoseconds startTime) {
+    state_.startzeit = startTime;
 }
 
-bool PlaybackControl::waitRest() {
+std::optional<std::chrono::nanoseconds> PlaybackControl::waitRest() {
     ++nestedRests_;
     struct Leave {
         int& depth;
@@ -73,27 +78,31 @@ bool PlaybackControl::waitRest() {
         };
         runTime_.processEvents(target());
         if (closing_)
-            return false;
+            return std::nullopt;
         const std::chrono::nanoseconds jetzt = runTime_.now();  // "now"
-        if (target() < jetzt)
-            return true;
+        const std::chrono::nanoseconds deadline = target();
+        if (deadline < jetzt)
+            return jetzt - deadline > kMaxStartLateness ? jetzt : deadline;
     }
 }
 
 void PlaybackControl::playString(std::string_view clipName) {
     if (closing_ || !mayNestAnotherRest())
         return;
+    std::chrono::nanoseconds startTime = runTime_.now();
     player_.loadClip(clipName);
-    player_.startClip();
+    player_.startClip(startTime);
     for (;;) {
         if (controls_.check1() != kChecked)
             return;
         immerwieder();
         // Restarts at once when "Loop" was set at the click: the user hears one clip.
-        player_.startClip();
-        beginRest();
-        if (!waitRest())
+        player_.startClip(startTime);
+        beginRest(startTime);
+        const std::optional<std::chrono::nanoseconds> restEnd = waitRest();
+        if (!restEnd)
             return;
+        startTime = *restEnd;
         if (controls_.check1() == kUnchecked)
             return;
     }
@@ -105,7 +114,7 @@ void PlaybackControl::playChord(std::string_view clipName) {
     // Also ends every string loop waiting further out, after its current rest.
     controls_.setCheck1(kUnchecked);
     player_.loadClip(clipName);
-    player_.startClip();
+    player_.startClip(runTime_.now());
 }
 
 void PlaybackControl::setSoundButtonsEnabled(bool enabled) {
@@ -113,7 +122,7 @@ void PlaybackControl::setSoundButtonsEnabled(bool enabled) {
         controls_.setCommandEnabled(command, enabled);
 }
 
-bool PlaybackControl::playAllPass() {
+bool PlaybackControl::playAllPass(std::chrono::nanoseconds& startTime) {
     for (const std::string_view clipName : kStringClips) {
         player_.loadClip(clipName);
         allewieoft();
@@ -123,10 +132,12 @@ bool PlaybackControl::playAllPass() {
         state_.durchlauf = 1;
         while (state_.durchlauf <= bis) {
             immerwieder();
-            player_.startClip();
-            beginRest();
-            if (!waitRest())
+            player_.startClip(startTime);
+            beginRest(startTime);
+            const std::optional<std::chrono::nanoseconds> restEnd = waitRest();
+            if (!restEnd)
                 return false;
+            startTime = *restEnd;
             state_.durchlauf = static_cast<std::int16_t>(state_.durchlauf + 1);
         }
     }
@@ -136,8 +147,10 @@ bool PlaybackControl::playAllPass() {
 void PlaybackControl::alle_Click() {
     if (closing_ || !mayNestAnotherRest())
         return;
+    // The first start is due at the click, every later one at the end of the rest before it.
+    std::chrono::nanoseconds startTime = runTime_.now();
     setSoundButtonsEnabled(false);
-    if (!playAllPass())
+    if (!playAllPass(startTime))
         return;
     // Enabling and disabling again with no events in between: with "Loop" set the buttons stay
     // locked from the first pass to the end of the last.
@@ -146,7 +159,7 @@ void PlaybackControl::alle_Click() {
         if (controls_.check1() != kChecked)
             break;
         setSoundButtonsEnabled(false);
-        if (!playAllPass())
+        if (!playAllPass(startTime))
             return;
         if (controls_.check1() == kUnchecked)
             break;
@@ -159,8 +172,14 @@ void PlaybackControl::Exit_Click() {
         return;
     controls_.setCheck1(kUnchecked);
     controls_.select(OptionButton::Option1);
+    endProgram(0);
+}
+
+void PlaybackControl::endProgram(int exitStatus) {
+    if (closing_)
+        return;
     closing_ = true;
-    runTime_.endProgram();
+    runTime_.endProgram(exitStatus);
 }
 
 }  // namespace lyravox::playback

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace lyravox::platform {
@@ -21,8 +22,9 @@ struct WindowState {
     std::int16_t pause = 1;      // Rest between clip starts, whole seconds.
     std::int16_t wieoft = 1;     // "How often": plays per string in play-all.
     std::int16_t durchlauf = 1;  // "Run through": repetition counter of play-all's current string.
-    // "Start time": the clock when the current clip was started, in monotonic nanoseconds so a
-    // rest stays exact however long the program runs.
+    // "Start time": when the current clip's start was due (a click: when it was handled; after a
+    // rest: the rest's deadline), in monotonic nanoseconds so a rest stays exact however long the
+    // program runs and the rhythm does not drift by the time the event loop takes to wake.
     std::chrono::nanoseconds startzeit{0};
 };
 
@@ -61,6 +63,10 @@ public:
     // "Exit", and the window's close box: ends the program at once, waiting handlers included.
     void Exit_Click();
 
+    // Ends the program at once with `exitStatus`, waiting handlers included, leaving the controls
+    // as they are: the way out after a fault.
+    void endProgram(int exitStatus);
+
     const WindowState& state() const { return state_; }
     bool closing() const { return closing_; }
     // Rests being waited right now, one inside another.
@@ -69,8 +75,9 @@ public:
 private:
     void playString(std::string_view clipName);
     void playChord(std::string_view clipName);
-    // Plays the six strings once through; false when the program ended meanwhile.
-    bool playAllPass();
+    // Plays the six strings once through, the first start due at startTime; leaves there when
+    // the next start is due. False when the program ended meanwhile.
+    bool playAllPass(std::chrono::nanoseconds& startTime);
     void setSoundButtonsEnabled(bool enabled);
 
     // "Again and again": reads the rest options into pause.
@@ -78,9 +85,11 @@ private:
     // "How often each": reads the count options into wieoft.
     void allewieoft();
 
-    void beginRest();
-    // Returns once the clock has passed the rest's end; false when the program ended meanwhile.
-    bool waitRest();
+    void beginRest(std::chrono::nanoseconds startTime);
+    // Returns once the clock has passed the rest's end, with the time the next start is due: the
+    // rest's deadline, or now when the rest ended far too late to keep the rhythm. Nothing when
+    // the program ended meanwhile.
+    std::optional<std::chrono::nanoseconds> waitRest();
     bool mayNestAnotherRest() const { return nestedRests_ < kMaxNestedRests; }
 
     Controls& controls_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string_view>
 
 namespace lyravox::sounds {
@@ -14,8 +15,10 @@ public:
     virtual void loadClip(std::string_view clipName) = 0;
 
     // Plays what the buffer holds from its first sample, cutting off whatever sounds; returns at
-    // once.
-    virtual void startClip() = 0;
+    // once. The clip is heard a fixed short delay after startTime, on the run time's clock: the
+    // time the start is due (a click: when it was handled; the end of a rest: the rest's
+    // deadline), so a rhythm of starts is heard as it was meant, however late the caller woke.
+    virtual void startClip(std::chrono::nanoseconds startTime) = 0;
 };
 
 }  // namespace lyravox::sounds

@@ -19,10 +19,10 @@ void ClipPlayer::loadClip(std::string_view clipName) {
     decoded_ = clip ? std::make_shared<const platform::PcmClip>(std::move(*clip)) : nullptr;
 }
 
-void ClipPlayer::startClip() {
+void ClipPlayer::startClip(std::chrono::nanoseconds startTime) {
     if (klang_.empty())
         throw std::logic_error("startClip: no clip has been loaded into the clip buffer");
-    output_.play(decoded_);
+    output_.play(decoded_, startTime.count());
 }
 
 }  // namespace lyravox::sounds

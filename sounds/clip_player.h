@@ -26,9 +26,10 @@ public:
     void loadClip(std::string_view clipName) override;
 
     // Plays what the buffer holds from its first sample, cutting off whatever sounds, and returns
-    // at once. An image that cannot be played is silence. Throws std::logic_error when nothing has
-    // been loaded yet: there is no first byte to play.
-    void startClip() override;
+    // at once, heard a fixed short delay after startTime (steady-clock time). An image that cannot
+    // be played is silence. Throws std::logic_error when nothing has been loaded yet: there is no
+    // first byte to play.
+    void startClip(std::chrono::nanoseconds startTime) override;
 
     // The clip buffer: the complete image of the clip loaded last ("klang", German for sound).
     const std::vector<std::uint8_t>& klang() const { return klang_; }

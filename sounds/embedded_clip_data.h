@@ -4,7 +4,9 @@
 #include <string_view>
 
 // The clip images rendered at build time (see tools/clipgen), linked into the program as
-// constant data: nothing is read from disk and nothing is synthesised at start-up.
+// constant data: nothing is read from disk and nothing is synthesised at start-up. Which clips
+// there are is the catalogue's: sounds/clip_catalogue.h, generated from the clip list in
+// sounds/CMakeLists.txt ("H" is the B string: H is the German letter name of the note B).
 namespace lyravox::sounds::embedded {
 
 struct ClipImage {
@@ -12,14 +14,5 @@ struct ClipImage {
     const unsigned char* bytes;
     std::size_t size;
 };
-
-extern const ClipImage kE;
-extern const ClipImage kA;
-extern const ClipImage kD;
-extern const ClipImage kG;
-extern const ClipImage kH;  // the B string: H is the German letter name of the note B
-extern const ClipImage kE1;
-extern const ClipImage kCHORD1;
-extern const ClipImage kCHORD2;
 
 }  // namespace lyravox::sounds::embedded

@@ -1,20 +1,11 @@
-#include "resource_loader.h"
+#include "sounds/resource_loader.h"
 
-#include "embedded_clip_data.h"
+#include "sounds/clip_catalogue.h"
 
 #include <algorithm>
-#include <array>
 
 namespace lyravox::sounds {
 namespace {
-
-const std::array<const embedded::ClipImage*, 8>& clipImages() {
-    static const std::array<const embedded::ClipImage*, 8> images = {
-            &embedded::kA, &embedded::kCHORD1, &embedded::kCHORD2, &embedded::kD,
-            &embedded::kE, &embedded::kE1,     &embedded::kG,      &embedded::kH,
-    };
-    return images;
-}
 
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -37,7 +28,7 @@ ResourceNotFound::ResourceNotFound(std::string_view name, std::string_view type)
 
 std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view type) {
     if (equalIgnoringAsciiCase(type, kWaveResourceType)) {
-        for (const embedded::ClipImage* image : clipImages()) {
+        for (const embedded::ClipImage* image : embedded::kCatalogue) {
             if (equalIgnoringAsciiCase(name, image->resourceName))
                 return {image->bytes, image->bytes + image->size};
         }
@@ -48,7 +39,7 @@ std::vector<std::uint8_t> loadResource(std::string_view name, std::string_view t
 std::vector<std::string_view> resourceNames(std::string_view type) {
     std::vector<std::string_view> names;
     if (equalIgnoringAsciiCase(type, kWaveResourceType)) {
-        for (const embedded::ClipImage* image : clipImages())
+        for (const embedded::ClipImage* image : embedded::kCatalogue)
             names.push_back(image->resourceName);
     }
     return names;

@@ -3,14 +3,18 @@
 # reaches a loudspeaker, the sink's monitor records exactly what was played, and the desktop's own
 # server (if any) is never touched.
 #
-#   pulse-null-sink.sh start DIR [OWNER_PID]  start a server in DIR; prints its socket path
+#   pulse-null-sink.sh start DIR [OWNER_PID [RATE [SUSPEND_S]]]
+#                                             start a server in DIR; prints its socket path
 #   pulse-null-sink.sh stop DIR [TERM|KILL]   stop it (KILL: as if it had crashed) and wait
 #
 # Starting again with the same DIR gives a new server at the same socket path. With OWNER_PID the
 # server also stops when that process ends, so a test that crashes leaves no server behind.
 #
 # The sink runs at 44100 Hz mono 16-bit, the program's own format, so nothing is resampled or
-# remixed and the monitor carries the program's samples unchanged. norewinds=1 makes an underrun
+# remixed and the monitor carries the program's samples unchanged; RATE gives another rate (48000,
+# as most desktops run, to see what resampling does). With SUSPEND_S the server suspends the sink
+# after that many seconds without a playing stream, as desktops' servers do
+# (module-suspend-on-idle); a recording of the monitor counts as a use and keeps it awake. norewinds=1 makes an underrun
 # show in a recording as a clean gap instead of rewritten audio.
 set -euo pipefail
 
@@ -19,7 +23,7 @@ readonly ready_timeout_s=10
 readonly stop_timeout_s=5
 
 usage() {
-    echo "usage: $0 start DIR [OWNER_PID] | stop DIR [TERM|KILL]" >&2
+    echo "usage: $0 start DIR [OWNER_PID [RATE [SUSPEND_S]]] | stop DIR [TERM|KILL]" >&2
     exit 2
 }
 
@@ -40,7 +44,9 @@ wait_gone() {
 }
 
 start() {
-    local dir=$1 owner=${2:-}
+    local dir=$1 owner=${2:-} rate=${3:-44100} suspend_s=${4:-}
+    local suspend_module=()
+    [[ -n "$suspend_s" ]] && suspend_module=(--load="module-suspend-on-idle timeout=$suspend_s")
     command -v pulseaudio >/dev/null || { echo "pulseaudio is not installed" >&2; return 1; }
     command -v pactl >/dev/null || { echo "pactl (pulseaudio-utils) is not installed" >&2; return 1; }
     mkdir -p "$dir/home" "$dir/runtime" "$dir/state"
@@ -61,8 +67,9 @@ start() {
         # As root PulseAudio warns but runs; --system=no keeps it a private per-user server.
         pulseaudio -n --daemonize=no --system=no --use-pid-file=no --exit-idle-time=-1 \
             --disable-shm=yes --realtime=yes --high-priority=yes --log-target=stderr \
-            --load="module-null-sink sink_name=$sink_name rate=44100 channels=1 format=s16le norewinds=1" \
+            --load="module-null-sink sink_name=$sink_name rate=$rate channels=1 format=s16le norewinds=1" \
             --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
+            "${suspend_module[@]}" \
             >"$dir/server.log" 2>&1 &
         local server=$!
         echo "$server" >"$dir/pid"
@@ -105,7 +112,7 @@ stop() {
 
 (($# >= 2)) || usage
 case "$1" in
-    start) start "$2" "${3:-}" ;;
+    start) start "$2" "${3:-}" "${4:-}" "${5:-}" ;;
     stop) stop "$2" "${3:-TERM}" ;;
     *) usage ;;
 esac

@@ -20,9 +20,12 @@ done
 # Qt6Gui's CMake config refuses to load without the OpenGL headers, even though Lyravox never
 # draws with OpenGL; they are named here so a trimmed install without qt6-base-dev's
 # dependencies still configures. EGL is listed for the same reason on Wayland-only set-ups.
-packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libgl-dev libegl-dev)
+# The help picture sets its text in DejaVu Sans Condensed, which a fresh machine lacks
+# (fonts-dejavu-core has only the regular widths): the fallback is too tall for its lines.
+packages=(g++ cmake make pkg-config qt6-base-dev qt6-svg-dev libsdl2-dev libasound2-dev libpulse-dev libpipewire-0.3-dev libgl-dev libegl-dev
+    fonts-dejavu-extra)
 if ((with_test)); then
-    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi dpkg-dev file)
+    packages+=(googletest libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-utils openbox clang libclang-rt-14-dev pulseaudio pulseaudio-utils desktop-file-utils appstream lintian dbus at-spi2-core python3-pyatspi orca speech-dispatcher dpkg-dev file clang-format pipewire pipewire-pulse wireplumber pipewire-bin)
 fi
 
 if ! command -v dpkg-query >/dev/null 2>&1; then

@@ -19,6 +19,8 @@ constexpr int byLineRightPx = AboutPicture::widthPx - 8;
 constexpr int noticeMaxWidthPx =
         AboutPicture::widthPx - AboutPicture::noticeLeftPx - AboutPicture::textRightMarginPx;
 constexpr int addressMaxWidthPx = AboutPicture::widthPx - 16;
+// The addresses are centred: the widest one fills the width from here.
+constexpr int addressLeftPx = (AboutPicture::widthPx - addressMaxWidthPx) / 2;
 
 QFont boldSerif(int pixelSize) {
     QFont font = preferredFont({QStringLiteral("DejaVu Serif"), QStringLiteral("Times New Roman"),
@@ -68,11 +70,21 @@ QString AboutPicture::mailAddress() {
     return QStringLiteral("lyravox@example.com");
 }
 
-QString AboutPicture::plainText() {
-    // The notice's lines break only where the picture's narrow column does: read as sentences.
-    return QStringLiteral("Lyravox ") + byLine() + QLatin1Char('\n') +
-           noticeLines().join(QLatin1Char(' ')) + QLatin1Char('\n') + webAddress() +
-           QLatin1Char('\n') + mailAddress();
+QList<AboutPicture::Passage> AboutPicture::passages() {
+    const int noticeWidthPx = widthPx - noticeLeftPx - textRightMarginPx;
+    const auto noticeLineCount = static_cast<int>(noticeLines().size());
+    // From the heading's capitals down to the foot of the by-line.
+    const int headingHeightPx = byLineTopPx + QFontMetrics(byLineFont()).height() - headingCapTopPx;
+    return {
+            {QStringLiteral("Lyravox, ") + byLine(),
+             {0, headingCapTopPx, widthPx, headingHeightPx}},
+            {noticeLines().join(QLatin1Char(' ')),
+             {noticeLeftPx, noticeTopPx, noticeWidthPx, noticeLineCount * noticeLinePitchPx}},
+            {QStringLiteral("Web address: ") + webAddress(),
+             {addressLeftPx, addressTopPx, addressMaxWidthPx, addressPitchPx}},
+            {QStringLiteral("E-mail address: ") + mailAddress(),
+             {addressLeftPx, addressTopPx + addressPitchPx, addressMaxWidthPx, addressPitchPx}},
+    };
 }
 
 QFont AboutPicture::headingFont() {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QPixmap>
+#include <QRect>
 #include <QStringList>
 
 namespace lyravox::ui {
@@ -24,8 +26,14 @@ public:
     static QStringList noticeLines();
     static QString webAddress();
     static QString mailAddress();
-    // What the picture says, as plain text for assistive technology.
-    static QString plainText();
+    // One passage of the picture's text as a screen reader reads it, and where it is drawn.
+    struct Passage {
+        QString text;
+        QRect drawnAt;
+    };
+    // The heading with the by-line, the notice, the web address, the e-mail address, in reading
+    // order. The addresses are named, as a bare address read out says nothing of what it is.
+    static QList<Passage> passages();
 
     static QFont headingFont();
     static QFont byLineFont();

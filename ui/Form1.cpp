@@ -1,9 +1,14 @@
 #include "ui/Form1.h"
 
+#include "playback/sound_commands.h"
+#include "ui/ApplicationAccessible.h"
 #include "ui/BannerPicture.h"
+#include "ui/CentreWhenFramed.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
 #include "ui/MenuItemAccessible.h"
+#include "ui/OptionButtonAccessible.h"
+#include "ui/PlayAllStatus.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
@@ -16,10 +21,18 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <string>
+#include <tuple>
+
 Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback& player,
              QWidget* parent)
     : QMainWindow(parent)
     , m_playback(m_controls, runTime, player) {
+    // Before any window exists: assistive technology may ask for the program as soon as one does.
+    static const bool describedForAssistiveTechnology =
+            (QAccessible::installFactory(&lyravox::ui::applicationAccessible),
+             QAccessible::installFactory(&lyravox::ui::optionButtonAccessible), true);
+    Q_UNUSED(describedForAssistiveTechnology);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("Lyravox"));
     setWindowIcon(lyravox::ui::programIcon());
@@ -30,6 +43,7 @@ Form1::Form1(lyravox::platform::RunTime& runTime, lyravox::sounds::ClipPlayback&
     clientArea->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(clientArea);
     m_widgets = lyravox::ui::buildForm1Widgets(clientArea);
+    new lyravox::ui::PlayAllStatus(clientArea, m_widgets.commands);
     buildMenu();
     connectHandlers();
 
@@ -77,34 +91,42 @@ void Form1::buildMenu() {
 }
 
 void Form1::connectHandlers() {
-    using lyravox::playback::PlaybackControl;
-    constexpr void (PlaybackControl::*commandHandlers[])() = {
-            &PlaybackControl::Command1_Click, &PlaybackControl::Command2_Click,
-            &PlaybackControl::Command3_Click, &PlaybackControl::Command4_Click,
-            &PlaybackControl::Command5_Click, &PlaybackControl::Command6_Click,
-            &PlaybackControl::Command7_Click, &PlaybackControl::Command8_Click,
-    };
-    for (std::size_t i = 0; i < m_widgets.commands.size(); ++i) {
-        connect(m_widgets.commands[i], &QPushButton::clicked, this,
-                [this, handler = commandHandlers[i]] { (m_playback.*handler)(); });
+    static_assert(lyravox::playback::kSoundCommands.size() ==
+                  std::tuple_size_v<decltype(lyravox::ui::Form1Widgets::commands)>);
+    for (const lyravox::playback::SoundCommand& command : lyravox::playback::kSoundCommands) {
+        const std::string handlerName =
+                "Command" + std::to_string(command.commandNumber) + "_Click";
+        connect(m_widgets.commands.at(static_cast<std::size_t>(command.commandNumber - 1)),
+                &QPushButton::clicked, this,
+                guarded(handlerName, [this, click = command.click] { (m_playback.*click)(); }));
     }
-    connect(m_widgets.alle, &QPushButton::clicked, this, [this] { m_playback.alle_Click(); });
-    connect(m_exitAction, &QAction::triggered, this, [this] { m_playback.Exit_Click(); });
-    connect(m_helpWindowAction, &QAction::triggered, this, &Form1::Help_window_Click);
-    connect(m_aboutAction, &QAction::triggered, this, &Form1::About_Click);
-    connect(m_widgets.picture1, &lyravox::ui::BannerPicture::clicked, this, &Form1::Picture1_Click);
+    connect(m_widgets.alle, &QPushButton::clicked, this,
+            guarded("alle_Click", [this] { m_playback.alle_Click(); }));
+    connect(m_exitAction, &QAction::triggered, this,
+            guarded("Exit_Click", [this] { m_playback.Exit_Click(); }));
+    connect(m_helpWindowAction, &QAction::triggered, this,
+            guarded("Help_window_Click", [this] { Help_window_Click(); }));
+    connect(m_aboutAction, &QAction::triggered, this,
+            guarded("About_Click", [this] { About_Click(); }));
+    connect(m_widgets.picture1, &lyravox::ui::BannerPicture::clicked, this,
+            guarded("Picture1_Click", [this] { Picture1_Click(); }));
 }
 
 void Form1::centreOnScreen() {
-    // Centring the client area leaves the frame a title bar's height low of centre; the frame's
-    // size is known only once the window manager has decorated the shown window.
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
+    // The client area first, which is right where no window manager frames the window; the frame
+    // once its size is known, after the window manager has decorated the shown window.
     QRect placed(0, 0, widthPx, heightPx);
     placed.moveCenter(screen->availableGeometry().center());
     setGeometry(placed);
+    new lyravox::ui::CentreWhenFramed(this, [this] {
+        const QScreen* shownOn = this->screen();
+        return shownOn != nullptr ? shownOn->availableGeometry().center()
+                                  : frameGeometry().center();
+    });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

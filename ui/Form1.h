@@ -4,10 +4,14 @@
 // user actions to the playback logic and show its state; they hold no playback rules themselves.
 
 #include "playback/playback_control.h"
+#include "ui/FailureBoundary.h"
 #include "ui/Form1Controls.h"
 #include "ui/Form1Widgets.h"
 
 #include <QMainWindow>
+
+#include <string>
+#include <utility>
 
 class QAction;
 
@@ -46,6 +50,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A slot that runs `handler` behind the failure boundary: a fault ends the program, with the
+    // waiting handlers, with a non-zero status.
+    template <typename Handler>
+    auto guarded(std::string action, Handler handler) {
+        return [this, action = std::move(action), handler] {
+            lyravox::ui::runGuarded(action, handler,
+                                    [this](int exitStatus) { m_playback.endProgram(exitStatus); });
+        };
+    }
+
     void buildMenu();
     void connectHandlers();
     void centreOnScreen();

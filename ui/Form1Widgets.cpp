@@ -1,6 +1,8 @@
 #include "ui/Form1Widgets.h"
 
 #include "ui/BannerPicture.h"
+#include "ui/ControlTable.h"
+#include "ui/FrameStyle.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -8,25 +10,13 @@
 #include <QRadioButton>
 #include <QString>
 
-#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <string_view>
+#include <tuple>
 
 namespace lyravox::ui {
 namespace {
-
-enum class Kind { Button, Frame, Option, CheckBox, Picture };
-
-// One control as the window was designed: positions in twips, Left and Top measured from the
-// container (the client area, or the frame's outer top-left corner, which is where a QGroupBox's
-// children are measured from too).
-struct ControlRow {
-    std::string_view name;
-    Kind kind;
-    std::string_view container;  // Empty: the client area.
-    const char* caption;
-    const char* toolTip;
-    int left, top, width, height;
-};
 
 // In the window's own order, which puts every frame before its contents; it is also the stacking
 // order.
@@ -102,6 +92,26 @@ constexpr SpokenText kSpokenTexts[] = {
         {"Frame2", nullptr, "Loop the sounds, and set the rests between the notes"},
 };
 
+constexpr NumberedControls kNumbered{
+        std::tuple_size_v<decltype(Form1Widgets::commands)>,
+        std::tuple_size_v<decltype(Form1Widgets::options)>,
+        std::tuple_size_v<decltype(Form1Widgets::frames)>,
+};
+
+constexpr auto kNamesOutsideTheTable = [] {
+    std::array<std::string_view, std::size(kTabOrder) + std::size(kSpokenTexts)> names{};
+    std::size_t next = 0;
+    for (const std::string_view name : kTabOrder)
+        names[next++] = name;
+    for (const SpokenText& spoken : kSpokenTexts)
+        names[next++] = spoken.control;
+    return names;
+}();
+
+// A mistyped name stops the build here; ControlTable.h says what is checked.
+static_assert(!findTableFault(kControls, kNumbered, kNamesOutsideTheTable),
+              "the main window's control table names a control or container that does not exist");
+
 // 15 twips to the pixel at 96 dpi; halves round up, so 4598 twips are 307 px.
 constexpr int pixels(int twips) {
     return (twips * 2 + 15) / 30;
@@ -111,10 +121,18 @@ QString text(std::string_view latin1) {
     return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
 }
 
-// "Command3" → 2.
-std::size_t indexInName(std::string_view name) {
-    const std::size_t digit = name.find_first_of("0123456789");
-    return static_cast<std::size_t>(std::atoi(name.substr(digit).data()) - 1);
+// `Command3` with the prefix "Command" → 2: where it goes in its array.
+std::size_t indexAfter(std::string_view name, std::string_view prefix) {
+    return numberAfter(name, prefix) - 1;
+}
+
+// The control of this name, made before; the table is checked as it compiles, so this finds every
+// name it is asked for.
+QWidget* namedControl(QWidget* clientArea, std::string_view name) {
+    auto* control = clientArea->findChild<QWidget*>(text(name));
+    if (control == nullptr)
+        throw std::logic_error("the main window has no control named " + std::string(name));
+    return control;
 }
 
 QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& widgets) {
@@ -126,20 +144,21 @@ QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& wi
             if (row.name == "alle") {
                 widgets.alle = button;
             } else {
-                widgets.commands.at(indexInName(row.name)) = button;
+                widgets.commands.at(indexAfter(row.name, "Command")) = button;
             }
             return button;
         }
         case Kind::Frame: {
             auto* frame = new QGroupBox(QString::fromLatin1(row.caption), container);
+            frame->setStyle(frameStyle());
             // A nested frame would otherwise be announced under its outer frame's title.
             frame->setAccessibleName(frame->title());
-            widgets.frames.at(indexInName(row.name)) = frame;
+            widgets.frames.at(indexAfter(row.name, "Frame")) = frame;
             return frame;
         }
         case Kind::Option: {
             auto* option = new QRadioButton(QString::fromLatin1(row.caption), container);
-            widgets.options.at(indexInName(row.name)) = option;
+            widgets.options.at(indexAfter(row.name, "Option")) = option;
             return option;
         }
         case Kind::CheckBox:
@@ -150,6 +169,18 @@ QWidget* makeControl(const ControlRow& row, QWidget* container, Form1Widgets& wi
             return widgets.picture1;
     }
     return nullptr;
+}
+
+// Option buttons and the check box grow to show their whole caption in the desktop's font, right
+// and down from where the table places them, within their frame's contents: the table's widths
+// were made for a narrower font.
+void showWholeCaption(QWidget* control) {
+    const QRect room = control->parentWidget()->contentsRect();
+    QRect placed = control->geometry();
+    const QSize wanted = control->sizeHint().expandedTo(placed.size());
+    placed.setSize(wanted.boundedTo(
+            QSize(room.right() - placed.left() + 1, room.bottom() - placed.top() + 1)));
+    control->setGeometry(placed);
 }
 
 // Qt makes a group of radios one tab stop but puts it on whichever radio had the focus last, or
@@ -172,16 +203,19 @@ Form1Widgets buildForm1Widgets(QWidget* clientArea) {
     for (const ControlRow& row : kControls) {
         QWidget* container = clientArea;
         if (!row.container.empty()) {
-            container = clientArea->findChild<QWidget*>(text(row.container));
+            container = namedControl(clientArea, row.container);
         }
         QWidget* control = makeControl(row, container, widgets);
         control->setObjectName(text(row.name));
         control->setToolTip(QString::fromLatin1(row.toolTip));
         control->setGeometry(pixels(row.left), pixels(row.top), pixels(row.width),
                              pixels(row.height));
+        if (row.kind == Kind::Option || row.kind == Kind::CheckBox) {
+            showWholeCaption(control);
+        }
     }
     for (const SpokenText& spoken : kSpokenTexts) {
-        auto* control = clientArea->findChild<QWidget*>(text(spoken.control));
+        QWidget* control = namedControl(clientArea, spoken.control);
         if (spoken.name != nullptr) {
             control->setAccessibleName(QString::fromLatin1(spoken.name));
         }
@@ -195,7 +229,7 @@ Form1Widgets buildForm1Widgets(QWidget* clientArea) {
 
     QWidget* previous = nullptr;
     for (std::string_view name : kTabOrder) {
-        auto* control = clientArea->findChild<QWidget*>(text(name));
+        QWidget* control = namedControl(clientArea, name);
         if (control->focusPolicy() == Qt::NoFocus) {
             continue;
         }

@@ -1,9 +1,12 @@
 #include "ui/Form2.h"
 
 #include "ui/HelpPicture.h"
+#include "ui/ReadablePicture.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QPointer>
 
@@ -11,6 +14,16 @@ namespace {
 
 // Closing the window deletes it, which clears this.
 QPointer<Form2> openHelpWindow;
+
+// A secondary window of its own, which a screen reader presents as a dialog: on opening it reads
+// the window's text, not only its title as for a main window.
+QAccessibleInterface* helpWindowAccessible(const QString& className, QObject* object) {
+    if (className != QLatin1String(Form2::staticMetaObject.className())) {
+        return nullptr;
+    }
+    auto* window = qobject_cast<Form2*>(object);
+    return window != nullptr ? new QAccessibleWidget(window, QAccessible::Dialog) : nullptr;
+}
 
 }  // namespace
 
@@ -46,9 +59,16 @@ Form2::Form2() : QWidget(nullptr) {
     setBackgroundRole(QPalette::ToolTipBase);
     setAutoFillBackground(true);
 
-    m_picture = lyravox::ui::addPicture(this, QStringLiteral("helpPicture"),
-                                        HelpPicture::render(devicePixelRatioF()), tr("Help text"),
-                                        HelpPicture::plainText());
+    static const bool readAsDialog = (QAccessible::installFactory(&helpWindowAccessible), true);
+    Q_UNUSED(readAsDialog);
+    setAccessibleDescription(HelpPicture::plainText());
+
+    m_picture = new lyravox::ui::ReadablePicture(this, HelpPicture::readableLines(),
+                                                 &HelpPicture::characterRects);
+    m_picture->setObjectName(QStringLiteral("helpPicture"));
+    lyravox::ui::showPicture(m_picture, HelpPicture::render(devicePixelRatioF()));
+    m_picture->setAccessibleName(tr("Help text"));
+    m_picture->setFocus();
 
     setFixedSize(widthPx, heightPx);
     setGeometry(startLeftPx, startTopPx, widthPx, heightPx);

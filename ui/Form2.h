@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
-class QLabel;
+namespace lyravox::ui {
+class ReadablePicture;
+}
 
 // The help window: one picture carrying the help text. It blocks nothing and has no owner, so the
 // user can read it while sounds play; there is never more than one.
@@ -25,10 +27,10 @@ public:
     // The open help window, or nullptr.
     static Form2* openInstance();
 
-    QLabel* picture() const { return m_picture; }
+    lyravox::ui::ReadablePicture* picture() const { return m_picture; }
 
 private:
     Form2();
 
-    QLabel* m_picture = nullptr;  // child
+    lyravox::ui::ReadablePicture* m_picture = nullptr;  // child
 };

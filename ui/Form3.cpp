@@ -1,6 +1,7 @@
 #include "ui/Form3.h"
 
 #include "ui/AboutPicture.h"
+#include "ui/CentreWhenFramed.h"
 #include "ui/SvgArt.h"
 #include "ui/WindowParts.h"
 
@@ -41,9 +42,13 @@ Form3::Form3(QWidget* over) : QDialog(over) {
     setWindowModality(Qt::ApplicationModal);
 
     // Three rows taller than the client area: the bottom ones are never seen.
-    m_picture = lyravox::ui::addPicture(this, QStringLiteral("aboutPicture"),
-                                        AboutPicture::render(devicePixelRatioF()),
-                                        tr("About Lyravox"), AboutPicture::plainText());
+    m_picture = lyravox::ui::addPicture(
+            this, QStringLiteral("aboutPicture"), AboutPicture::render(devicePixelRatioF()),
+            tr("About Lyravox"), tr("Three guitars standing side by side"));
+    // Read when the window opens, before the button; the picture shows them.
+    for (const AboutPicture::Passage& passage : AboutPicture::passages()) {
+        lyravox::ui::addTextUnderPicture(m_picture, passage.text, passage.drawnAt);
+    }
 
     m_command1 = new QPushButton(tr("Aha, Yes..."), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -68,8 +73,9 @@ void Form3::Command1_Click() {
 }
 
 void Form3::centreOver(const QWidget* over) {
-    // Centring client area on client area centres frame on frame, as both windows wear the same
-    // decoration, and it needs no frame sizes, which are known only once a window is shown.
+    // Client area on client area first, which is right where no window manager frames the
+    // windows; then this window's frame on the main window's frame, once this frame's size is
+    // known, after the window manager has decorated the shown window.
     QRect placed(0, 0, widthPx, heightPx);
     if (over != nullptr) {
         placed.moveCenter(over->window()->geometry().center());
@@ -77,4 +83,10 @@ void Form3::centreOver(const QWidget* over) {
         placed.moveCenter(screen->availableGeometry().center());
     }
     setGeometry(placed);
+    if (over != nullptr) {
+        QPointer<const QWidget> owner(over->window());
+        new lyravox::ui::CentreWhenFramed(this, [this, owner] {
+            return owner != nullptr ? owner->frameGeometry().center() : frameGeometry().center();
+        });
+    }
 }

@@ -3,7 +3,10 @@
 #include "ui/PictureText.h"
 #include "ui/SvgArt.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace lyravox::ui {
 
@@ -53,8 +56,26 @@ QStringList HelpPicture::textLines() {
     };
 }
 
+QStringList HelpPicture::readableLines() {
+    return QStringList{byLine()} + textLines();
+}
+
 QString HelpPicture::plainText() {
-    return byLine() + QLatin1Char('\n') + textLines().join(QLatin1Char('\n'));
+    return readableLines().join(QLatin1Char('\n'));
+}
+
+QList<QRect> HelpPicture::characterRects(int line) {
+    const bool isByLine = line == 0;
+    const QFontMetrics metrics(isByLine ? byLineFont() : bodyFont());
+    const QString text = readableLines().value(line);
+    const int top = isByLine ? byLineTopPx : bodyTopPx + (line - 1) * bodyLinePitchPx;
+    QList<QRect> places;
+    for (int column = 0; column <= text.size(); ++column) {
+        const int left = textLeftPx + metrics.horizontalAdvance(text.left(column));
+        const int width = column < text.size() ? metrics.horizontalAdvance(text.at(column)) : 1;
+        places.append(QRect(left, top, std::max(width, 1), metrics.height()));
+    }
+    return places;
 }
 
 QFont HelpPicture::headingFont() {

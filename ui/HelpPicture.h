@@ -2,7 +2,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QList>
 #include <QPixmap>
+#include <QRect>
 #include <QStringList>
 
 namespace lyravox::ui {
@@ -27,8 +29,13 @@ public:
     static QString byLine();
     // The help text's body, one string per line, blank lines included.
     static QStringList textLines();
-    // By-line and body as plain text, line by line, for assistive technology.
+    // By-line and body, one string per drawn line, as a screen reader reads them.
+    static QStringList readableLines();
+    // readableLines() joined by line breaks.
     static QString plainText();
+    // Where the characters of readableLines()'s line `line` are drawn, one rectangle per
+    // character and one more for the place after the last.
+    static QList<QRect> characterRects(int line);
 
     static QFont headingFont();
     static QFont byLineFont();

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "platform/qt_run_time.h"
-#include "platform/sdl_sound_output.h"
+#include "platform/sound_output.h"
+#include "platform/sound_output_factory.h"
 #include "sounds/clip_player.h"
 #include "ui/Form1.h"
+
+#include <memory>
 
 namespace lyravox::ui {
 
@@ -22,8 +25,9 @@ public:
     Form1& mainWindow() { return mainWindow_; }
 
 private:
-    platform::SdlSoundOutput soundOutput_;
-    sounds::ClipPlayer player_{soundOutput_};
+    // Chosen for the desktop's sound server; opens on request.
+    std::unique_ptr<platform::SoundOutput> soundOutput_ = platform::makeSoundOutput();
+    sounds::ClipPlayer player_{*soundOutput_};
     platform::QtRunTime runTime_;
     Form1 mainWindow_{runTime_, player_};
 };

@@ -4,6 +4,7 @@
 
 class QLabel;
 class QPixmap;
+class QRect;
 class QString;
 class QWidget;
 
@@ -14,8 +15,16 @@ namespace lyravox::ui {
 // Qt::Dialog.
 Qt::WindowFlags fixedWindowFlags(Qt::WindowType type);
 
-// A picture shown at its natural size in the window's top-left corner. Its text, which is part of
-// the image, is given to assistive technology as the description.
+// Text that `picture` draws, given to assistive technology as a static text at the place where
+// the picture draws it. It lies just under the picture, which hides it from the eye; texts added
+// one after another are read in that order.
+void addTextUnderPicture(QLabel* picture, const QString& text, const QRect& drawnAt);
+
+// Shows `picture` at its natural size in the top-left corner of `label`'s window.
+void showPicture(QLabel* label, const QPixmap& picture);
+
+// A picture shown at its natural size in the window's top-left corner, with the name and the
+// description by which assistive technology presents it.
 QLabel* addPicture(QWidget* window, const QString& objectName, const QPixmap& picture,
                    const QString& accessibleName, const QString& description);
 

@@ -10,6 +10,8 @@ import sys
 import time
 
 from desktop_session import DesktopSession, missing_tools
+from program_texts import (ABOUT_TEXTS, FINISHED, HELP_LINES, PLAYING,
+                           PROGRAM_DESCRIPTION)
 
 SKIPPED = 77
 # Guards against a hang anywhere, well inside ctest's own time-out.
@@ -180,7 +182,100 @@ def check_tree(window, checks):
     return named
 
 
-def check_play_all(pyatspi, named, checks):
+def check_program(application, checks):
+    description = application.description
+    checks.expect(description == PROGRAM_DESCRIPTION,
+                  "the program's description is %r, expected %r"
+                  % (description, PROGRAM_DESCRIPTION))
+
+
+def top_level(application, name, role):
+    def window():
+        for index in range(application.childCount):
+            child = application.getChildAtIndex(index)
+            if child is not None and child.name == name and child.getRoleName() == role:
+                return child
+        return None
+
+    return wait_for("the %s %r" % (role, name), window)
+
+
+def check_help(pyatspi, application, named, checks):
+    """The help window's text, read as a screen reader reads it: line by line at the caret."""
+    press(named["Help for this Tool"][0])
+    window = top_level(application, "Help", "dialog")
+    texts = [node for node in walk(window) if node.role == "text"]
+    checks.expect(len(texts) == 1 and texts[0].name == "Help text",
+                  "the help window should hold one text named 'Help text', found %s"
+                  % [(node.name, node.role) for node in texts])
+    if not texts:
+        return
+    node = texts[0]
+    for state, what in ((pyatspi.STATE_READ_ONLY, "read-only"),
+                        (pyatspi.STATE_MULTI_LINE, "multi-line"),
+                        (pyatspi.STATE_FOCUSABLE, "focusable"),
+                        (pyatspi.STATE_SHOWING, "showing")):
+        checks.expect(has_state(node, state), "the help text should be %s" % what)
+    try:
+        wait_for("the help text to have the focus",
+                 lambda: has_state(node, pyatspi.STATE_FOCUSED), 10)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
+
+    text = node.accessible.queryText()
+    whole = "\n".join(HELP_LINES)
+    checks.expect(text.characterCount == len(whole),
+                  "the help text has %d characters, expected %d"
+                  % (text.characterCount, len(whole)))
+    checks.expect(text.getText(0, -1) == whole, "the help text differs from the picture's")
+    offset, lines = 0, []
+    for _ in HELP_LINES:
+        line, start, end = text.getTextAtOffset(offset, pyatspi.TEXT_BOUNDARY_LINE_START)
+        checks.expect(start == offset, "line at %d starts at %d" % (offset, start))
+        lines.append(line.rstrip("\n"))
+        offset = end
+    checks.expect(lines == HELP_LINES, "the help text line for line: %r" % lines)
+
+    second_line = len(HELP_LINES[0]) + 1
+    text.setCaretOffset(second_line)
+    checks.expect(text.caretOffset == second_line,
+                  "the caret is at %d, expected %d" % (text.caretOffset, second_line))
+    checks.expect(text.getNSelections() == 0, "the help text offers no selection")
+
+
+def check_about(application, named, checks):
+    """The about window's texts, which a screen reader reads on opening, before the button."""
+    press(named["About"][0])
+    window = top_level(application, "About...", "dialog")
+    order = [node for node in walk(window) if node.role in ("label", "push button")]
+    spoken = [node.name if node.role == "label" else "<%s>" % node.name for node in order]
+    checks.expect(spoken == ABOUT_TEXTS + ["<Aha, Yes...>"],
+                  "the about window reads %r" % spoken)
+    buttons = [node for node in order if node.role == "push button"]
+    if buttons:
+        press(buttons[0])
+    try:
+        wait_for("the about window to close",
+                 lambda: all(application.getChildAtIndex(index) is None
+                             or application.getChildAtIndex(index).name != "About..."
+                             for index in range(application.childCount)), 15)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
+
+
+def play_all_status(window):
+    statuses = [node for node in walk(window) if node.role == "notification"]
+    return statuses[0] if len(statuses) == 1 else None
+
+
+def check_play_all(pyatspi, window, named, checks):
+    def status_says(message):
+        def says():
+            status = play_all_status(window)
+            return (status is not None and status.name == message
+                    and has_state(status, pyatspi.STATE_SHOWING))
+        return says
+
     sound_buttons = [named[name][0] for name in SOUND_BUTTONS if name in named]
     alle = named["Play All Strings"][0]
     for button in sound_buttons:
@@ -197,6 +292,10 @@ def check_play_all(pyatspi, named, checks):
         wait_for("the sound buttons to be disabled during play-all", all_disabled, 10)
     except AssertionError as failure:
         checks.expect(False, str(failure))
+    try:
+        wait_for("the status to say %r" % PLAYING, status_says(PLAYING), 10)
+    except AssertionError as failure:
+        checks.expect(False, str(failure))
     for state in (pyatspi.STATE_ENABLED, pyatspi.STATE_SENSITIVE):
         checks.expect(has_state(alle, state),
                       "Play All Strings should stay enabled during play-all")
@@ -209,6 +308,7 @@ def check_play_all(pyatspi, named, checks):
 
     try:
         wait_for("the sound buttons to be enabled again after play-all", all_enabled, 60)
+        wait_for("the status to say %r" % FINISHED, status_says(FINISHED), 10)
     except AssertionError as failure:
         checks.expect(False, str(failure))
 
@@ -230,8 +330,13 @@ def run(program, suppressions):
 
         checks = Checks()
         named = check_tree(window, checks)
+        check_program(application, checks)
+        if "About" in named:
+            check_about(application, named, checks)
+        if "Help for this Tool" in named:
+            check_help(pyatspi, application, named, checks)
         if "Play All Strings" in named:
-            check_play_all(pyatspi, named, checks)
+            check_play_all(pyatspi, window, named, checks)
 
         # Ends the program as a user of a screen reader would: File, Exit.
         press(named["Exit"][0])

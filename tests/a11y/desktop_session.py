@@ -100,6 +100,10 @@ class DesktopSession:
             time.sleep(0.2)
         raise RuntimeError("the AT-SPI bus did not start")
 
+    def start_child(self, argv, **kwargs):
+        """Starts a helper of the test (a screen reader) in this session, ended with it."""
+        return self._start(argv, **kwargs)
+
     def start_program(self, program, extra_env):
         env_before = self.env
         self.env = dict(env_before, **extra_env)

@@ -261,6 +261,69 @@ TEST(PlaybackControl, RestOptionsAreKeptAsWholeSeconds) {
     }
 }
 
+// The event loop wakes a little after each rest's deadline. A start that ends a rest is due at
+// the deadline, and the next rest counts from there, so the rhythm does not drift by the wake-up
+// time; a rest that ended far too late (the machine stalled) starts the rhythm afresh from when
+// it was noticed instead of making up for it in a burst.
+struct LateWakeCase {
+    std::string name;
+    double latenessSeconds;
+    Button button;
+    double loopClearedSeconds;  // Negative: "Loop" stays clear.
+    std::vector<double> dueSeconds;
+};
+
+std::ostream& operator<<(std::ostream& out, const LateWakeCase& c) {
+    return out << c.name;
+}
+
+class PlaybackLateWake : public ::testing::TestWithParam<LateWakeCase> {};
+
+TEST_P(PlaybackLateWake, StartsAreDueWhereTheRhythmSaysAndMadeWhenTheLoopWoke) {
+    const LateWakeCase& c = GetParam();
+    SimulatedWindow window;
+    window.runTime.setWakeLateness(at(c.latenessSeconds));
+    if (c.loopClearedSeconds >= 0) {
+        window.setLoopAt(0, true);
+        window.setLoopAt(c.loopClearedSeconds, false);
+    }
+    window.clickAt(0, c.button);
+    window.run();
+
+    const auto& starts = window.player.starts();
+    ASSERT_EQ(starts.size(), c.dueSeconds.size());
+    constexpr double kToleranceSeconds = 1e-6;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const double due = static_cast<double>(starts[i].when.count()) / 1e9;
+        const double made = static_cast<double>(starts[i].handledAt.count()) / 1e9;
+        EXPECT_NEAR(due, c.dueSeconds[i], kToleranceSeconds) << "start " << i;
+        // Never due after it was made, and never more than one wake-up before.
+        EXPECT_GE(made - due, -kToleranceSeconds) << "start " << i;
+        EXPECT_LE(made - due, c.latenessSeconds + kToleranceSeconds) << "start " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Rhythm, PlaybackLateWake,
+        ::testing::Values(
+                LateWakeCase{"string_loop_keeps_whole_seconds",
+                             0.0015,
+                             Command1,
+                             4.5,
+                             {0, 0, 1, 2, 3, 4}},
+                LateWakeCase{"play_all_keeps_whole_seconds", 0.0015, alle, -1, {0, 1, 2, 3, 4, 5}},
+                LateWakeCase{"play_all_looped_keeps_whole_seconds_across_passes",
+                             0.0015,
+                             alle,
+                             6.5,
+                             {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
+                LateWakeCase{"stalled_rests_start_the_rhythm_afresh",
+                             0.3,
+                             Command1,
+                             3,
+                             {0, 0, 1.3, 2.6}}),
+        [](const auto& info) { return info.param.name; });
+
 // The eight sound buttons are locked in order from the first pass to the end of the last; with
 // "Loop" set they are unlocked and locked again between passes with no event in between, so no
 // click gets through. "Play All Strings" itself stays clickable.

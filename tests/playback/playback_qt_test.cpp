@@ -29,7 +29,7 @@ public:
         ++passes;
         qt.processEvents(deadline);
     }
-    void endProgram() override { qt.endProgram(); }
+    void endProgram(int exitStatus) override { qt.endProgram(exitStatus); }
 
     platform::QtRunTime qt;
     int passes = 0;
@@ -39,7 +39,7 @@ public:
 class StackNotingPlayer final : public sounds::ClipPlayback {
 public:
     void loadClip(std::string_view) override {}
-    void startClip() override {
+    void startClip(std::chrono::nanoseconds) override {
         const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
         lowestAddress = lowestAddress == 0 ? here : std::min(lowestAddress, here);
         highestAddress = std::max(highestAddress, here);
@@ -67,7 +67,9 @@ TEST_F(PlaybackOnQt, RestEndsOnceTheClockHasPassedItsTargetWithoutSpinning) {
 
     const auto& starts = player.starts();
     ASSERT_EQ(starts.size(), 3u);  // At once, restarted at once, a second later.
-    EXPECT_GT(starts[2].when - starts[1].when, 1s);
+    // Made once the clock has passed the rest's end, due exactly at it.
+    EXPECT_GT(starts[2].handledAt - starts[1].handledAt, 1s);
+    EXPECT_EQ(starts[2].when - starts[1].when, 1s);
     // After the rest that was under way when "Loop" was cleared.
     EXPECT_GT(runTime.now() - starts[2].when, 1s);
     // Two rests of a second each: a spinning wait passes millions of times.

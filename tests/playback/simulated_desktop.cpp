@@ -1,5 +1,7 @@
 #include "tests/playback/simulated_desktop.h"
 
+#include "playback/sound_commands.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -20,7 +22,6 @@ void SimulatedRunTime::performDueActions() {
 }
 
 void SimulatedRunTime::processEvents(nanoseconds deadline) {
-    ++passes_;
     ++nesting_;
     deepestNesting_ = std::max(deepestNesting_, nesting_);
     struct Leave {
@@ -40,7 +41,8 @@ void SimulatedRunTime::processEvents(nanoseconds deadline) {
         return;
     }
     // Sleeps until the next action or the deadline, whichever comes first.
-    now_ = queue_.empty() ? deadline : std::min(deadline, queue_.front().when);
+    const nanoseconds wake = deadline + wakeLateness_;
+    now_ = queue_.empty() ? wake : std::min(wake, queue_.front().when);
     performDueActions();
 }
 
@@ -66,10 +68,10 @@ void SimulatedControls::setCommandEnabled(int commandNumber, bool enabled) {
     enablings_.push_back({clock_.now(), commandNumber, enabled});
 }
 
-void RecordingPlayer::startClip() {
+void RecordingPlayer::startClip(nanoseconds startTime) {
     if (klang_.empty())
         throw std::logic_error("start with an empty clip buffer");
-    starts_.push_back({clock_.now(), klang_});
+    starts_.push_back({startTime, klang_, clock_.now()});
 }
 
 SimulatedWindow::SimulatedWindow(nanoseconds clockOrigin)
@@ -81,35 +83,11 @@ SimulatedWindow::SimulatedWindow(nanoseconds clockOrigin)
 void SimulatedWindow::click(Button button) {
     if (button != Button::alle && !controls.commandEnabled(static_cast<int>(button)))
         return;
-    switch (button) {
-        case Button::Command1:
-            logic.Command1_Click();
-            break;
-        case Button::Command2:
-            logic.Command2_Click();
-            break;
-        case Button::Command3:
-            logic.Command3_Click();
-            break;
-        case Button::Command4:
-            logic.Command4_Click();
-            break;
-        case Button::Command5:
-            logic.Command5_Click();
-            break;
-        case Button::Command6:
-            logic.Command6_Click();
-            break;
-        case Button::Command7:
-            logic.Command7_Click();
-            break;
-        case Button::Command8:
-            logic.Command8_Click();
-            break;
-        case Button::alle:
-            logic.alle_Click();
-            break;
+    if (button == Button::alle) {
+        logic.alle_Click();
+        return;
     }
+    (logic.*kSoundCommands.at(static_cast<std::size_t>(button) - 1).click)();
 }
 
 void SimulatedWindow::clickAt(double seconds, Button button) {

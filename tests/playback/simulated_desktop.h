@@ -34,9 +34,13 @@ public:
 
     explicit SimulatedRunTime(nanoseconds origin = {}) : now_(origin) {}
 
+    // A real event loop wakes a little after the deadline it slept for; this many nanoseconds
+    // here (zero by default).
+    void setWakeLateness(nanoseconds lateness) { wakeLateness_ = lateness; }
+
     nanoseconds now() const override { return now_; }
     void processEvents(nanoseconds deadline) override;
-    void endProgram() override { ended_ = true; }
+    void endProgram(int) override { ended_ = true; }
 
     // Queues a user action for the virtual time `when` (actions at equal times keep their order).
     void schedule(nanoseconds when, std::function<void()> action);
@@ -45,7 +49,6 @@ public:
     void run();
 
     bool ended() const { return ended_; }
-    int passes() const { return passes_; }
     // The most event pumps that ran one inside another: the deepest nesting of waiting handlers.
     int deepestNesting() const { return deepestNesting_; }
 
@@ -59,9 +62,9 @@ private:
     void performDueActions();
 
     nanoseconds now_;
+    nanoseconds wakeLateness_{0};
     std::vector<Action> queue_;  // Sorted by time.
     bool ended_ = false;
-    int passes_ = 0;
     int nesting_ = 0;
     int deepestNesting_ = 0;
 };
@@ -96,8 +99,9 @@ private:
 };
 
 struct ClipStart {
-    nanoseconds when;
+    nanoseconds when;  // When the start was due, as the logic passed it.
     std::string clipName;
+    nanoseconds handledAt;  // The clock when the logic made the start.
 };
 
 class RecordingPlayer final : public sounds::ClipPlayback {
@@ -105,7 +109,7 @@ public:
     explicit RecordingPlayer(const platform::RunTime& clock) : clock_(clock) {}
 
     void loadClip(std::string_view clipName) override { klang_ = std::string(clipName); }
-    void startClip() override;
+    void startClip(nanoseconds startTime) override;
 
     const std::vector<ClipStart>& starts() const { return starts_; }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -25,30 +26,33 @@ protected:
 TEST_F(ClipPlayerTest, StartsTheLoadedClipFromItsFirstSample) {
     player_.loadClip("a");
     EXPECT_EQ(player_.klang(), loadResource("a", "WAVE"));
-    player_.startClip();
+    player_.startClip(std::chrono::nanoseconds(0));
     ASSERT_EQ(output_.played().size(), 1u);
     ASSERT_NE(output_.played()[0], nullptr);
     EXPECT_EQ(output_.played()[0]->samples, samplesOf(player_.klang()));
 }
 
-TEST_F(ClipPlayerTest, EachStartPlaysTheBufferAnewAndANewLoadSwitchesClips) {
+TEST_F(ClipPlayerTest, EachStartPlaysTheBufferAnewAtItsOwnTimeAndANewLoadSwitchesClips) {
+    using std::chrono::nanoseconds;
     player_.loadClip("e");
-    player_.startClip();
-    player_.startClip();
+    player_.startClip(nanoseconds(5'000'000'000));
+    player_.startClip(nanoseconds(6'000'000'000));
     player_.loadClip("a");
-    player_.startClip();
+    player_.startClip(nanoseconds(7'000'000'001));
     const auto& played = output_.played();
     ASSERT_EQ(played.size(), 3u);
     EXPECT_EQ(played[0], played[1]) << "a repeated start replays the same loaded clip";
     EXPECT_EQ(played[2]->samples, samplesOf(loadResource("a", "WAVE")));
+    EXPECT_EQ(output_.startTimesNs(),
+              (std::vector<platform::SteadyTimeNs>{5'000'000'000, 6'000'000'000, 7'000'000'001}));
 }
 
 TEST_F(ClipPlayerTest, LoadingTheSameClipAgainReplacesTheBufferWithEqualContent) {
     player_.loadClip("h");
     const auto before = player_.klang();
-    player_.startClip();
+    player_.startClip(std::chrono::nanoseconds(0));
     player_.loadClip("H");
-    player_.startClip();
+    player_.startClip(std::chrono::nanoseconds(0));
     EXPECT_EQ(player_.klang(), before);
     ASSERT_EQ(output_.played().size(), 2u);
     EXPECT_NE(output_.played()[0], output_.played()[1]) << "the load did not replace the clip";
@@ -56,7 +60,7 @@ TEST_F(ClipPlayerTest, LoadingTheSameClipAgainReplacesTheBufferWithEqualContent)
 }
 
 TEST_F(ClipPlayerTest, StartingBeforeAnyLoadIsAClearError) {
-    EXPECT_THROW(player_.startClip(), std::logic_error);
+    EXPECT_THROW(player_.startClip(std::chrono::nanoseconds(0)), std::logic_error);
     EXPECT_TRUE(output_.played().empty());
 }
 
@@ -64,7 +68,7 @@ TEST_F(ClipPlayerTest, AnUnknownNameLeavesTheBufferAsItWas) {
     player_.loadClip("d");
     EXPECT_THROW(player_.loadClip("x"), ResourceNotFound);
     EXPECT_EQ(player_.klang(), loadResource("d", "WAVE"));
-    player_.startClip();
+    player_.startClip(std::chrono::nanoseconds(0));
     EXPECT_EQ(output_.played().back()->samples, samplesOf(loadResource("d", "WAVE")));
 }
 

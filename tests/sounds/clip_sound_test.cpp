@@ -87,8 +87,11 @@ TEST(ClipShape, LowEStartsInsideTheAttackAndIsTheOnlyClipUnderASecond) {
     const double first = std::abs(e.signal.front());
     EXPECT_GT(first, 0.01);
     EXPECT_LT(first, 0.06);
-    for (const char* name : {"A", "D", "G", "H", "E1", "CHORD1", "CHORD2"})
-        EXPECT_GT(clip(name).samples.size(), 44100u) << name;
+    for (const std::string_view name : sounds::resourceNames(sounds::kWaveResourceType)) {
+        if (name != "E") {
+            EXPECT_GT(clip(std::string(name)).samples.size(), 44100u) << name;
+        }
+    }
     EXPECT_LT(e.samples.size(), 44100u);
 }
 

@@ -2,6 +2,7 @@
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/HelpPicture.h"
+#include "ui/ReadablePicture.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -151,14 +152,107 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(help));
     }
 
+    // A screen reader reads the help as a read-only text with a caret, which the picture lacks.
     void pictureReadsAsTheHelpText() {
         Form2* help = Form2::showHelp();
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(help);
+        QCOMPARE(window->role(), QAccessible::Dialog);
+        QCOMPARE(window->text(QAccessible::Description), HelpPicture::plainText());
+
+        QCOMPARE(QApplication::focusWidget(), help->picture());
         QAccessibleInterface* picture = QAccessible::queryAccessibleInterface(help->picture());
-        QVERIFY(picture != nullptr);
-        const QString description = picture->text(QAccessible::Description);
-        QCOMPARE(description, HelpPicture::plainText());
-        QCOMPARE(description.split('\n').mid(1), HelpPicture::textLines());
-        QVERIFY(!picture->text(QAccessible::Name).isEmpty());
+        QCOMPARE(picture->role(), QAccessible::EditableText);
+        QCOMPARE(picture->text(QAccessible::Name), QString("Help text"));
+        QVERIFY(picture->state().readOnly);
+        QVERIFY(picture->state().multiLine);
+        QVERIFY(picture->state().focused);
+        QAccessibleTextInterface* text = picture->textInterface();
+        QVERIFY(text != nullptr);
+        QCOMPARE(text->selectionCount(), 0);
+        QCOMPARE(text->characterCount(), HelpPicture::plainText().size());
+        QCOMPARE(text->text(0, text->characterCount()), HelpPicture::plainText());
+
+        // Down goes line by line, as a screen reader reading the help moves the caret.
+        QStringList lines;
+        for (int i = 0; i < HelpPicture::readableLines().size(); ++i) {
+            int start = -1;
+            int end = -1;
+            const int caret = text->cursorPosition();
+            lines << text->textAtOffset(caret, QAccessible::LineBoundary, &start, &end)
+                             .remove('\n');
+            QVERIFY(start <= caret && caret <= end);
+            QTest::keyClick(help->picture(), Qt::Key_Down);
+        }
+        QCOMPARE(lines, HelpPicture::readableLines());
+        QCOMPARE(text->cursorPosition(),
+                 HelpPicture::plainText().size() - HelpPicture::readableLines().last().size());
+    }
+
+    void caretKeys_data() {
+        QTest::addColumn<int>("startLine");
+        QTest::addColumn<int>("startColumn");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("control");
+        QTest::addColumn<int>("endLine");
+        QTest::addColumn<int>("endColumn");
+        // Line 3 is the body's blank line, line 1 "Lyravox is a program for guitarists, who
+        // prefer".
+        QTest::newRow("down keeps the column") << 1 << 10 << int(Qt::Key_Down) << false << 2 << 10;
+        QTest::newRow("down to a blank line") << 2 << 10 << int(Qt::Key_Down) << false << 3 << 0;
+        QTest::newRow("up from the first line stays")
+                << 0 << 4 << int(Qt::Key_Up) << false << 0 << 4;
+        QTest::newRow("right over the line's end")
+                << 1 << 47 << int(Qt::Key_Right) << false << 2 << 0;
+        QTest::newRow("left over the line's start")
+                << 2 << 0 << int(Qt::Key_Left) << false << 1 << 47;
+        QTest::newRow("home") << 1 << 20 << int(Qt::Key_Home) << false << 1 << 0;
+        QTest::newRow("end") << 1 << 2 << int(Qt::Key_End) << false << 1 << 47;
+        QTest::newRow("ctrl+end") << 1 << 2 << int(Qt::Key_End) << true << 23 << 26;
+        QTest::newRow("ctrl+home") << 5 << 2 << int(Qt::Key_Home) << true << 0 << 0;
+        QTest::newRow("ctrl+right to the next word")
+                << 1 << 0 << int(Qt::Key_Right) << true << 1 << 8;
+        QTest::newRow("ctrl+left to the word's start")
+                << 1 << 10 << int(Qt::Key_Left) << true << 1 << 8;
+        QTest::newRow("page down") << 1 << 3 << int(Qt::Key_PageDown) << false << 6 << 3;
+    }
+
+    void caretKeys() {
+        QFETCH(int, startLine);
+        QFETCH(int, startColumn);
+        QFETCH(int, key);
+        QFETCH(bool, control);
+        QFETCH(int, endLine);
+        QFETCH(int, endColumn);
+        const QStringList lines = HelpPicture::readableLines();
+        const auto offsetOf = [&lines](int line, int column) {
+            int offset = column;
+            for (int i = 0; i < line; ++i) {
+                offset += lines[i].size() + 1;
+            }
+            return offset;
+        };
+        Form2* help = Form2::showHelp();
+        lyravox::ui::ReadablePicture* picture = help->picture();
+        picture->setCaretOffset(offsetOf(startLine, startColumn));
+        QTest::keyClick(picture, static_cast<Qt::Key>(key),
+                        control ? Qt::ControlModifier : Qt::NoModifier);
+        QCOMPARE(picture->caretOffset(), offsetOf(endLine, endColumn));
+    }
+
+    // A click puts the caret where it lands, and the characters' places are where they are drawn.
+    void clickPlacesTheCaret() {
+        Form2* help = Form2::showHelp();
+        lyravox::ui::ReadablePicture* picture = help->picture();
+        const int offset =
+                HelpPicture::readableLines().first().size() + 1 + 4;  // line 1, fifth character
+        const QRect drawn = picture->characterRect(offset);
+        QVERIFY(drawn.top() >= HelpPicture::bodyTopPx - 2 &&
+                drawn.top() <= HelpPicture::bodyTopPx + 2);
+        QVERIFY(drawn.left() > HelpPicture::textLeftPx);
+        QTest::mouseClick(picture, Qt::LeftButton, {}, drawn.center());
+        QCOMPARE(picture->caretOffset(), offset);
+        QCOMPARE(picture->offsetAt(QPoint(1, 1)), -1);
     }
 
     void programEndsAndTakesHelpAlong_data() {

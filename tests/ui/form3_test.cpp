@@ -75,7 +75,7 @@ private slots:
             bool isActiveModal = false, buttonHasFocus = false, buttonIsDefault = true;
             QList<QSize> iconSizes;
             QImage shot;
-            QString accessibleDescription;
+            QStringList staticTexts;
         } seen;
         const bool inspected = whileAboutIsOpen(&mainWindow, [&seen](Form3* about) {
             seen.objectName = about->objectName();
@@ -94,9 +94,16 @@ private slots:
             seen.buttonIsDefault = about->command1()->isDefault() && !about->command1()->hasFocus();
             seen.pictureGeometry = about->picture()->geometry();
             seen.shot = about->grab().toImage().convertToFormat(QImage::Format_RGB32);
-            if (QAccessibleInterface* picture =
-                        QAccessible::queryAccessibleInterface(about->picture())) {
-                seen.accessibleDescription = picture->text(QAccessible::Description);
+            // What a screen reader reads when the window opens: the static texts, in tree order.
+            QAccessibleInterface* window = QAccessible::queryAccessibleInterface(about);
+            for (int i = 0; i < window->childCount(); ++i) {
+                QAccessibleInterface* child = window->child(i);
+                if (child->role() == QAccessible::StaticText && !child->state().invisible) {
+                    seen.staticTexts << child->text(QAccessible::Name);
+                }
+                if (child->role() == QAccessible::Button) {
+                    seen.staticTexts << QStringLiteral("button");
+                }
             }
         });
         QVERIFY(inspected);
@@ -138,7 +145,15 @@ private slots:
         }
         QCOMPARE(actual, expected);
 
-        QVERIFY(seen.accessibleDescription.contains(AboutPicture::noticeLines().join(' ')));
+        // Hidden under the picture, which the pixel comparison above shows unchanged.
+        const QStringList texts = {
+                "Lyravox, " + AboutPicture::byLine(),
+                AboutPicture::noticeLines().join(' '),
+                "Web address: " + AboutPicture::webAddress(),
+                "E-mail address: " + AboutPicture::mailAddress(),
+                "button",
+        };
+        QCOMPARE(seen.staticTexts, texts);
 
         const QString path = QDir::current().absoluteFilePath("form3.png");
         QVERIFY(seen.shot.save(path));

@@ -8,6 +8,7 @@
 #include "ui/Form2.h"
 #include "ui/Form3.h"
 #include "ui/HelpPicture.h"
+#include "ui/ReadablePicture.h"
 #include "ui/SvgArt.h"
 
 #include <QDir>

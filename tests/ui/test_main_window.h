@@ -27,9 +27,13 @@ public:
         QCoreApplication::processEvents();
         now_ = std::max(now_, deadline) + std::chrono::nanoseconds(1);
     }
-    void endProgram() override { ++endRequests; }
+    void endProgram(int exitStatus) override {
+        ++endRequests;
+        lastExitStatus = exitStatus;
+    }
 
     int endRequests = 0;
+    int lastExitStatus = 0;
 
 private:
     std::chrono::nanoseconds now_{0};
@@ -38,7 +42,7 @@ private:
 class RecordingClips final : public sounds::ClipPlayback {
 public:
     void loadClip(std::string_view clipName) override { loaded_ = clipName; }
-    void startClip() override {
+    void startClip(std::chrono::nanoseconds) override {
         started.push_back(loaded_);
         if (onStart) {
             onStart();

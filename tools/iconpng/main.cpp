@@ -7,16 +7,23 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
+#include <string_view>
+#include <system_error>
 
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: iconpng ICON.svg OUT.png|OUT.ico SIZE_PX\n");
         return 2;
     }
-    const int sizePx = std::atoi(argv[3]);
-    if (sizePx <= 0 || sizePx > 1024) {
+    // The whole argument must be the number: "32px" or "" is refused, not read as 32 or 0.
+    const std::string_view sizeText(argv[3]);
+    int sizePx = 0;
+    const auto [end, error] =
+            std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), sizePx);
+    if (error != std::errc() || end != sizeText.data() + sizeText.size() || sizePx <= 0 ||
+        sizePx > 1024) {
         std::fprintf(stderr, "iconpng: size must be 1 to 1024 pixels, not %s\n", argv[3]);
         return 2;
     }

@@ -2,6 +2,7 @@
 
 #include "tools/pulse_harness/raw_s16_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -56,9 +57,16 @@ fs::path freshTmpDirectory() {
 
 }  // namespace
 
-PulseTestServer::PulseTestServer() : directory_(freshTmpDirectory()), ownsDirectory_(true) {}
+PulseTestServer::PulseTestServer() : PulseTestServer(Options{}) {}
 
-PulseTestServer::PulseTestServer(fs::path directory) : directory_(std::move(directory)) {}
+PulseTestServer::PulseTestServer(Options options)
+    : options_(options)
+    , directory_(freshTmpDirectory())
+    , ownsDirectory_(true) {}
+
+PulseTestServer::PulseTestServer(fs::path directory, Options options)
+    : options_(options)
+    , directory_(std::move(directory)) {}
 
 PulseTestServer::~PulseTestServer() {
     static_cast<void>(stop(Stop::Term));
@@ -81,9 +89,17 @@ std::string PulseTestServer::start() {
         return "the socket path " + socket + " is too long for a unix socket";
 
     const fs::path errors = directory_ / "start-errors.txt";
-    const std::string command =
-            script("start " + quoted(directory_.string()) + " " + std::to_string(::getpid()) +
-                   " 2>" + quoted(errors.string()));
+    std::string arguments = "start " + quoted(directory_.string());
+    // Appended one piece at a time: GCC 12 warns falsely (-Wrestrict) about " " + to_string().
+    for (const int number :
+         {static_cast<int>(::getpid()), options_.sinkRateHz, options_.suspendAfterIdleSeconds}) {
+        if (number <= 0)
+            continue;
+        arguments += ' ';
+        arguments += std::to_string(number);
+    }
+    arguments += " 2>" + quoted(errors.string());
+    const std::string command = script(arguments);
     FILE* out = ::popen(command.c_str(), "r");
     if (out == nullptr)
         return "cannot run " LYRAVOX_PULSE_NULL_SINK_SCRIPT;
@@ -107,14 +123,71 @@ bool PulseTestServer::stop(Stop how) {
     return std::system(script("stop " + quoted(directory_.string()) + " " + signal).c_str()) == 0;
 }
 
-MonitorRecording::MonitorRecording(const std::string& serverAddress, fs::path file)
+bool PulseTestServer::signalServer(int signal) {
+    if (!running_)
+        return false;
+    const std::string pid = readText(directory_ / "pid");
+    return !pid.empty() && ::kill(static_cast<pid_t>(std::stol(pid)), signal) == 0;
+}
+
+bool PulseTestServer::freeze() {
+    return signalServer(SIGSTOP);
+}
+
+bool PulseTestServer::thaw() {
+    return signalServer(SIGCONT);
+}
+
+std::string PulseTestServer::pactl(const std::string& arguments) const {
+    const std::string command =
+            "PULSE_SERVER=" + quoted(address()) + " timeout 5 pactl " + arguments + " 2>/dev/null";
+    FILE* out = ::popen(command.c_str(), "r");
+    if (out == nullptr)
+        return {};
+    std::string text;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, out) != nullptr)
+        text += buffer;
+    ::pclose(out);
+    return text;
+}
+
+std::string PulseTestServer::sinkState() const {
+    // Lines of "index name driver spec state".
+    const std::string listing = pactl("list sinks short");
+    std::size_t begin = 0;
+    while (begin < listing.size()) {
+        const std::size_t end = std::min(listing.find('\n', begin), listing.size());
+        const std::string line = listing.substr(begin, end - begin);
+        if (line.find("lyravox_null") != std::string::npos) {
+            const std::size_t tab = line.find_last_of('\t');
+            return tab == std::string::npos ? std::string() : line.substr(tab + 1);
+        }
+        begin = end + 1;
+    }
+    return {};
+}
+
+PulseTestServer::Streams PulseTestServer::playbackStreams() const {
+    const std::string listing = pactl("list sink-inputs");
+    Streams streams;
+    for (std::size_t at = listing.find("Sink Input #"); at != std::string::npos;
+         at = listing.find("Sink Input #", at + 1))
+        ++streams.count;
+    for (std::size_t at = listing.find("Corked: yes"); at != std::string::npos;
+         at = listing.find("Corked: yes", at + 1))
+        ++streams.corked;
+    return streams;
+}
+
+MonitorRecording::MonitorRecording(const std::string& serverAddress, fs::path file, int rateHz)
     : file_(std::move(file)) {
     std::vector<std::string> args = {"parec",
                                      "--server=" + serverAddress,
                                      "--device=lyravox_null.monitor",
                                      "--raw",
                                      "--format=s16le",
-                                     "--rate=44100",
+                                     "--rate=" + std::to_string(rateHz),
                                      "--channels=1",
                                      "--latency-msec=10"};
     std::vector<char*> argv;

@@ -13,6 +13,13 @@
 
 namespace lyravox::test {
 
+struct PulseServerOptions {
+    int sinkRateHz = 44100;
+    // Above zero: the server suspends the sink after this many seconds without a playing stream
+    // (and without a recording of its monitor).
+    int suspendAfterIdleSeconds = 0;
+};
+
 // One server at a fixed socket path; start() again after stop() gives a new server at the same
 // path, as when a desktop's sound server restarts. The server also ends when this process does,
 // so a test that crashes leaves none behind.
@@ -21,11 +28,14 @@ public:
     // Term ends the server the way a shutdown would, Kill the way a crash would.
     enum class Stop { Term, Kill };
 
+    using Options = PulseServerOptions;
+
     // In a fresh directory under /tmp, removed again by the destructor; directory() is empty if
     // none could be made.
     PulseTestServer();
+    explicit PulseTestServer(Options options);
     // In `directory`, made if missing and left in place.
-    explicit PulseTestServer(std::filesystem::path directory);
+    explicit PulseTestServer(std::filesystem::path directory, Options options = {});
     // Stops the server (Term); whoever must know that it stopped calls stop() first.
     ~PulseTestServer();
     PulseTestServer(const PulseTestServer&) = delete;
@@ -36,19 +46,38 @@ public:
     // False if the server would not end. True at once when none runs.
     [[nodiscard]] bool stop(Stop how);
 
+    // Freezes (SIGSTOP) or thaws (SIGCONT) the running server, as a hung server would be.
+    bool freeze();
+    bool thaw();
+
+    // The null sink's state as pactl names it: "RUNNING", "IDLE", "SUSPENDED"; empty if pactl
+    // gives none.
+    std::string sinkState() const;
+    // How many playback streams the server has, and how many of them are corked (paused).
+    struct Streams {
+        int count = 0;
+        int corked = 0;
+    };
+    Streams playbackStreams() const;
+
     // For PULSE_SERVER or parec's --server; meaningful once start() has succeeded.
     std::string address() const { return "unix:" + socket_; }
     const std::filesystem::path& directory() const { return directory_; }
+    int sinkRateHz() const { return options_.sinkRateHz; }
 
 private:
+    bool signalServer(int signal);
+    std::string pactl(const std::string& arguments) const;
+
+    Options options_;
     std::filesystem::path directory_;
     bool ownsDirectory_ = false;
     std::string socket_;
     bool running_ = false;
 };
 
-// Records the null sink's monitor into a file as raw mono 16-bit frames at 44100 Hz, the sink's
-// own format, so nothing is resampled on the way.
+// Records the null sink's monitor into a file as raw mono 16-bit frames at the sink's own rate
+// (44100 Hz unless the server was given another), so nothing is resampled on the way.
 class MonitorRecording {
 public:
     struct Stopped {
@@ -59,7 +88,8 @@ public:
 
     // Starts parec in the background. If it cannot start, waitUntilRecording() fails and the
     // recording stays empty.
-    MonitorRecording(const std::string& serverAddress, std::filesystem::path file);
+    MonitorRecording(const std::string& serverAddress, std::filesystem::path file,
+                     int rateHz = 44100);
     ~MonitorRecording() { stop(); }
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;

@@ -129,5 +129,58 @@ TEST(ClipStreamThreads, ConcurrentStartsLeaveOnlyWholeClipSamplesAndEveryClipIsF
             std::all_of(watches.begin(), watches.end(), [](const auto& w) { return w.expired(); }));
 }
 
+// The idle stop between two real threads: the audio thread stops its "stream" whenever the
+// stream reports idle and goes on only when woken; the UI thread starts clips and wakes it only
+// when start() says so. No start may be left waiting on a stopped stream: each one sounds.
+TEST(ClipStreamThreads, NoStartIsLeftWaitingOnAStreamStoppedForIdle) {
+    constexpr std::size_t kBufferFrames = 256;
+    ClipStream stream(kOutputSampleRateHz, kBufferFrames);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> wake{false};
+    std::atomic<int> lastHeardId{-1};
+    std::atomic<int> idleStops{0};
+    std::thread audio([&] {
+        std::vector<std::int16_t> buffer(kBufferFrames);
+        bool stopped = false;
+        while (!stop.load()) {
+            if (stopped) {
+                if (!wake.exchange(false)) {
+                    std::this_thread::yield();
+                    continue;
+                }
+                stream.leaveIdleStop();
+                stopped = false;
+            }
+            stream.renderAudioThread(buffer, steadyNowNs());
+            for (const std::int16_t sample : buffer)
+                if (const auto marked = decodeMarked(sample); marked && marked->index == 0)
+                    lastHeardId.store(marked->id);
+            if (stream.idleAudioThread() && stream.enterIdleStop()) {
+                stopped = true;
+                idleStops.fetch_add(1);
+            }
+        }
+    });
+
+    // Two clips taking turns, so each start is seen by a change of the last clip heard.
+    const std::vector<std::shared_ptr<const PcmClip>> clips = {markedClip(1, 8), markedClip(2, 8)};
+    for (int i = 0; i < 300; ++i) {
+        const int id = 1 + i % 2;
+        if (stream.start(clips[static_cast<std::size_t>(id - 1)], steadyNowNs()))
+            wake.store(true);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (lastHeardId.load() != id && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_EQ(lastHeardId.load(), id) << "start " << i << " never sounded";
+        // Silence of a varying length: sometimes the stream goes idle before the next start,
+        // sometimes just as it comes.
+        std::this_thread::sleep_for(
+                std::chrono::microseconds(i % 10 == 0 ? 300'000 : (i * 137) % 3000));
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_GT(idleStops.load(), 0) << "the stream never went idle: the test proves nothing";
+}
+
 }  // namespace
 }  // namespace lyravox::platform

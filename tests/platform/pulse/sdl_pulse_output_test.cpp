@@ -2,6 +2,7 @@
 // the sink's monitor records what the server received, so the samples can be compared with the
 // clips, and the server can be killed and restarted without touching anyone's desktop.
 #include "platform/sdl_sound_output.h"
+#include "tests/platform/pulse/sound_test_support.h"
 #include "tools/pulse_harness/pulse_test_server.h"
 
 #include <gtest/gtest.h>
@@ -33,83 +34,6 @@ constexpr auto kStreamWarmUp = 2500ms;
 
 using test::MonitorRecording;
 using test::PulseTestServer;
-
-// A hang must fail the test, not stall ctest until its timeout: past the deadline the process
-// reports where it was stuck and exits. The servers stop by themselves when it does.
-class Watchdog {
-public:
-    explicit Watchdog(std::chrono::seconds limit) : thread_([this, limit] { watch(limit); }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-    void stage(const char* what) { stage_.store(what); }
-
-private:
-    void watch(std::chrono::seconds limit) {
-        std::unique_lock lock(mutex_);
-        if (wake_.wait_for(lock, limit, [this] { return done_; }))
-            return;
-        std::fprintf(stderr, "hung for %llds while: %s\n", static_cast<long long>(limit.count()),
-                     stage_.load());
-        std::_Exit(EXIT_FAILURE);
-    }
-
-    std::atomic<const char*> stage_{"starting"};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::thread thread_;
-};
-
-// Never zero, so silence in a recording cannot pass for a clip; magnitudes within
-// [minMagnitude, minMagnitude + 8000) so that clips built with ranges apart cannot pass for each
-// other either. Noise, so a shifted, dropped or repeated sample shows.
-std::shared_ptr<const PcmClip> noiseClip(std::uint32_t seed, int minMagnitude, std::size_t frames) {
-    auto clip = std::make_shared<PcmClip>();
-    clip->samples.reserve(frames);
-    std::uint32_t state = seed;
-    for (std::size_t i = 0; i < frames; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const int magnitude = minMagnitude + static_cast<int>((state >> 8) % 8000);
-        clip->samples.push_back(
-                static_cast<std::int16_t>((state >> 31) != 0 ? -magnitude : magnitude));
-    }
-    return clip;
-}
-
-struct Sound {
-    std::vector<std::int16_t> samples;   // The recording with its silence left out.
-    std::size_t silentFramesInside = 0;  // Between the first and last sound: dropouts.
-};
-
-Sound soundOf(const std::vector<std::int16_t>& recording) {
-    Sound sound;
-    std::size_t silentRun = 0;
-    for (std::int16_t sample : recording) {
-        if (sample == 0) {
-            ++silentRun;
-            continue;
-        }
-        if (!sound.samples.empty())
-            sound.silentFramesInside += silentRun;
-        silentRun = 0;
-        sound.samples.push_back(sample);
-    }
-    return sound;
-}
-
-std::size_t commonPrefixFrames(std::span<const std::int16_t> a, std::span<const std::int16_t> b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
-                                    a.begin());
-}
 
 class SdlPulseOutput : public ::testing::Test {
 protected:
@@ -154,9 +78,9 @@ TEST_F(SdlPulseOutput, ServerReceivesTheFirstClipUnchangedUntilTheSecondBegins) 
         ASSERT_TRUE(output.isOpen());
         std::this_thread::sleep_for(kStreamWarmUp);
         watchdog.stage("playing");
-        output.play(first);
+        output.play(first, steadyNowNs());
         std::this_thread::sleep_for(150ms);
-        output.play(second);
+        output.play(second, steadyNowNs());
         std::this_thread::sleep_for(400ms);
         watchdog.stage("closing the device");
     }
@@ -201,7 +125,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
     watchdog.stage("opening the device on the first server");
     SdlSoundOutput output;
     ASSERT_TRUE(output.isOpen());
-    output.play(beforeLoss);
+    output.play(beforeLoss, steadyNowNs());
     std::this_thread::sleep_for(300ms);
 
     watchdog.stage("stopping the first server");
@@ -210,7 +134,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
         // The audio thread notices a lost connection at its next buffer.
         std::this_thread::sleep_for(100ms);
         watchdog.stage("playing while no server runs");
-        output.play(beforeLoss);
+        output.play(beforeLoss, steadyNowNs());
     }
     watchdog.stage("starting the second server");
     const std::string failure = server_.start();
@@ -219,7 +143,7 @@ TEST_P(SdlPulseServerLoss, PlayReopensOnTheRestartedServer) {
     ASSERT_NE(recording, nullptr) << "parec (pulseaudio-utils) does not record";
 
     watchdog.stage("playing on the second server (reopening the device)");
-    output.play(afterLoss);
+    output.play(afterLoss, steadyNowNs());
     ASSERT_TRUE(output.isOpen());
 
     // The new stream stalls for a while after opening; the whole clip must still arrive.

@@ -51,9 +51,9 @@ TEST(SdlSoundOutput, DiskDeviceReceivesTheClipsInOrderCutWhereTheNextStarts) {
         SdlSoundOutput output(441);
         ASSERT_TRUE(output.isOpen());
         std::this_thread::sleep_for(30ms);
-        output.play(first);
+        output.play(first, steadyNowNs());
         std::this_thread::sleep_for(150ms);
-        output.play(second);
+        output.play(second, steadyNowNs());
         std::this_thread::sleep_for(300ms);
     }
     const std::vector<std::int16_t> stream = readRawS16(file);
@@ -82,8 +82,8 @@ TEST(SdlSoundOutput, WithoutADeviceTheProgramGoesOnSilentlyAfterOneLine) {
     {
         SdlSoundOutput output;
         EXPECT_FALSE(output.isOpen());
-        output.play(rampClip(1000, 100));
-        output.play(nullptr);
+        output.play(rampClip(1000, 100), steadyNowNs());
+        output.play(nullptr, steadyNowNs());
     }
     const std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_NE(printed.find("sound is unavailable"), std::string::npos) << printed;
@@ -104,7 +104,7 @@ TEST(SdlSoundOutput, OpenedOnRequestByOpenOrByTheFirstPlay) {
         EXPECT_TRUE(output.isOpen());
     }
     SdlSoundOutput output(SdlSoundOutput::kDefaultBufferFrames, SdlSoundOutput::Opening::OnRequest);
-    output.play(rampClip(1000, 100));
+    output.play(rampClip(1000, 100), steadyNowNs());
     EXPECT_TRUE(output.isOpen());
 }
 

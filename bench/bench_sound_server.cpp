@@ -1,0 +1,439 @@
+// The program's sound output as chosen for a desktop, against a private PulseAudio server with a
+// null sink, heard at the sink: how long a click waits for its sound and how steady that is, how
+// exact a rhythm of starts is (idle machine, and with a busy process on each core), what the
+// output costs while idle and whether the server can suspend its sink, the first start after
+// idle, and how soon a restarted server is heard again. Every figure is per output:
+// `bench_sound_server [pulseaudio|sdl ...] [--starts N] [--call-times]` (default: both, 100
+// starts); --call-times hands each start over with the time it was made instead of the time it
+// was due, as the program did before starts carried their due time.
+// Prints `name value unit` lines.
+#include "platform/output_headroom.h"
+#include "platform/pulse_sound_output.h"
+#include "platform/sound_output.h"
+#include "platform/sound_output_factory.h"
+#include "tools/pulse_harness/pulse_test_server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <span>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using lyravox::platform::PcmClip;
+using lyravox::platform::SoundOutput;
+using lyravox::platform::steadyNowNs;
+using lyravox::platform::SteadyTimeNs;
+using lyravox::test::PulseTestServer;
+using namespace std::chrono_literals;
+
+constexpr int kSinkRateHz = 44100;
+constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+constexpr SteadyTimeNs kShortRestNs = kNsPerSecond;
+constexpr auto kWarmUp = 2500ms;
+// The desktops' servers suspend an unused sink after about five seconds.
+constexpr int kSuspendAfterIdleSeconds = 5;
+constexpr std::size_t kClipFrames = 1764;  // 40 ms
+constexpr std::size_t kOpeningFrames = 16;
+
+// Clip i opens with samples no other clip holds, so each start is found in the recording.
+std::shared_ptr<const PcmClip> markedClip(int i) {
+    auto clip = std::make_shared<PcmClip>();
+    std::uint32_t state = 0x9E3779B9u * static_cast<std::uint32_t>(i + 1);
+    for (std::size_t f = 0; f < kClipFrames; ++f) {
+        state = state * 1664525u + 1013904223u;
+        clip->samples.push_back(static_cast<std::int16_t>(1000 + (state >> 20) % 20000));
+    }
+    return clip;
+}
+
+double quantile(std::vector<double> values, double q) {
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+double spreadOf(const std::vector<double>& values) {
+    if (values.empty())
+        return NAN;
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return *high - *low;
+}
+
+// Reads the sink's monitor through libpulse and notes, for each read, when the next frame to be
+// read was played at the sink (now minus the record latency), so every frame of the recording
+// maps to steady time.
+class TimedRecording {
+public:
+    explicit TimedRecording(const std::string& server) {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, kSinkRateHz, 1};
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.fragsize = 441 * 2;
+        int error = 0;
+        pa_ = pa_simple_new(server.c_str(), "bench", PA_STREAM_RECORD, "lyravox_null.monitor",
+                            "monitor", &spec, nullptr, &attributes, &error);
+        if (pa_ == nullptr) {
+            std::fprintf(stderr, "bench_sound_server: cannot record: %s\n", pa_strerror(error));
+            return;
+        }
+        thread_ = std::thread([this] { read(); });
+    }
+    ~TimedRecording() { stop(); }
+
+    bool ok() const { return pa_ != nullptr; }
+
+    void stop() {
+        running_.store(false);
+        if (thread_.joinable())
+            thread_.join();
+        if (pa_ != nullptr) {
+            pa_simple_free(pa_);
+            pa_ = nullptr;
+        }
+    }
+
+    // Steady time at which `frame` was heard: the median of the reads' offsets, so a read that
+    // came late does not move it.
+    SteadyTimeNs heardNs(std::int64_t frame) const {
+        std::vector<double> offsets;
+        for (const auto& [readFrame, timeNs] : marks_)
+            offsets.push_back(static_cast<double>(timeNs) -
+                              static_cast<double>(readFrame) * 1e9 / kSinkRateHz);
+        return static_cast<SteadyTimeNs>(quantile(offsets, 0.5) +
+                                         static_cast<double>(frame) * 1e9 / kSinkRateHz);
+    }
+
+    const std::vector<std::int16_t>& samples() const { return samples_; }
+
+private:
+    void read() {
+        std::vector<std::int16_t> chunk(441);
+        while (running_.load()) {
+            int error = 0;
+            if (pa_simple_read(pa_, chunk.data(), chunk.size() * 2, &error) < 0)
+                return;
+            samples_.insert(samples_.end(), chunk.begin(), chunk.end());
+            const pa_usec_t latencyUs = pa_simple_get_latency(pa_, &error);
+            if (latencyUs != static_cast<pa_usec_t>(-1))
+                marks_.emplace_back(static_cast<std::int64_t>(samples_.size()),
+                                    steadyNowNs() - static_cast<SteadyTimeNs>(latencyUs) * 1000);
+        }
+    }
+
+    pa_simple* pa_ = nullptr;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+    std::vector<std::int16_t> samples_;
+    std::vector<std::pair<std::int64_t, SteadyTimeNs>> marks_;
+};
+
+// The native outputs leave a little headroom; SDL's passes the samples as they are.
+bool withHeadroom = false;
+
+std::optional<std::int64_t> onsetOf(const std::vector<std::int16_t>& samples, const PcmClip& clip) {
+    std::vector<std::int16_t> opening(clip.samples.begin(), clip.samples.begin() + kOpeningFrames);
+    if (withHeadroom)
+        lyravox::platform::applyOutputHeadroomAudioThread(opening);
+    const auto at = std::search(samples.begin(), samples.end(), opening.begin(), opening.end());
+    if (at == samples.end())
+        return std::nullopt;
+    return at - samples.begin();
+}
+
+// CPU seconds and context switches (each a wake-up or a preemption) of a process, all threads.
+struct ProcessUse {
+    double cpuSeconds = 0;
+    long long switches = 0;
+};
+
+ProcessUse processUse(pid_t pid) {
+    ProcessUse use;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream stat(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const std::size_t close = text.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::vector<std::string> fields;
+        std::size_t at = close + 2;
+        while (at < text.size()) {
+            const std::size_t end = std::min(text.find(' ', at), text.size());
+            fields.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        // Fields after the name: state is 0, utime 11, stime 12.
+        if (fields.size() > 12)
+            use.cpuSeconds += (std::stod(fields[11]) + std::stod(fields[12])) /
+                              static_cast<double>(::sysconf(_SC_CLK_TCK));
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:") ||
+                line.starts_with("nonvoluntary_ctxt_switches:"))
+                use.switches += std::stoll(line.substr(line.find(':') + 1));
+    }
+    return use;
+}
+
+pid_t serverPid(const PulseTestServer& server) {
+    std::ifstream in(server.directory() / "pid");
+    long pid = 0;
+    in >> pid;
+    return static_cast<pid_t>(pid);
+}
+
+// A busy process on each core, for the loaded figures.
+class BusyCores {
+public:
+    BusyCores() {
+        const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+        for (long i = 0; i < cores; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                volatile std::uint64_t spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                pids_.push_back(pid);
+        }
+    }
+    ~BusyCores() {
+        for (pid_t pid : pids_) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    BusyCores(const BusyCores&) = delete;
+    BusyCores& operator=(const BusyCores&) = delete;
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+bool passCallTimes = false;
+
+void sleepUntil(SteadyTimeNs timeNs) {
+    std::this_thread::sleep_until(
+            std::chrono::steady_clock::time_point(std::chrono::nanoseconds(timeNs)));
+}
+
+struct Heard {
+    std::vector<double> latenciesMs;
+    std::vector<double> intervalErrorsMs;
+    int missing = 0;
+};
+
+// Starts due `intervalNs` apart (a rhythm), or at irregular moments when intervalNs is zero,
+// each made when the thread wakes for it, as the event loop makes them.
+Heard playAndHear(SoundOutput& output, const PulseTestServer& server, int count,
+                  SteadyTimeNs intervalNs) {
+    TimedRecording recording(server.address());
+    Heard heard;
+    if (!recording.ok())
+        return heard;
+    std::this_thread::sleep_for(300ms);
+    std::vector<std::shared_ptr<const PcmClip>> clips;
+    std::vector<SteadyTimeNs> dueNs;
+    SteadyTimeNs nextNs = steadyNowNs() + 100'000'000;
+    for (int i = 0; i < count; ++i) {
+        clips.push_back(markedClip(i));
+        sleepUntil(nextNs);
+        const SteadyTimeNs startNs = intervalNs > 0 && !passCallTimes ? nextNs : steadyNowNs();
+        output.play(clips.back(), startNs);
+        dueNs.push_back(startNs);
+        nextNs += intervalNs > 0 ? intervalNs : 150'000'000 + (i * 37'000'000) % 100'000'000;
+    }
+    std::this_thread::sleep_for(400ms);
+    recording.stop();
+    std::int64_t previous = -1;  // The previous start's onset, if it was heard.
+    for (int i = 0; i < count; ++i) {
+        const auto onset = onsetOf(recording.samples(), *clips[static_cast<std::size_t>(i)]);
+        if (!onset) {
+            ++heard.missing;
+            previous = -1;
+            continue;
+        }
+        heard.latenciesMs.push_back(static_cast<double>(recording.heardNs(*onset) -
+                                                        dueNs[static_cast<std::size_t>(i)]) /
+                                    1e6);
+        if (previous >= 0 && intervalNs > 0)
+            heard.intervalErrorsMs.push_back(
+                    std::abs(static_cast<double>(*onset - previous) * 1e3 / kSinkRateHz -
+                             static_cast<double>(intervalNs) / 1e6));
+        previous = *onset;
+    }
+    return heard;
+}
+
+void benchOutput(const std::string& backend, int rhythmStarts) {
+    const std::string p = "sound_" + backend + (passCallTimes ? "_call_times_" : "_");
+    PulseTestServer server(
+            PulseTestServer::Options{.suspendAfterIdleSeconds = kSuspendAfterIdleSeconds});
+    if (const std::string failure = server.start(); !failure.empty()) {
+        std::fprintf(stderr, "bench_sound_server: no PulseAudio server: %s\n", failure.c_str());
+        std::printf("%sunavailable 1 flag\n", p.c_str());
+        return;
+    }
+    ::setenv("PULSE_SERVER", server.address().c_str(), 1);
+    ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    ::setenv(lyravox::platform::kSoundBackendVariable, backend.c_str(), 1);
+    const pid_t serverProcess = serverPid(server);
+
+    // The server alone, before any client.
+    std::this_thread::sleep_for(static_cast<std::chrono::seconds>(kSuspendAfterIdleSeconds + 1));
+    const ProcessUse serverBefore = processUse(serverProcess);
+    std::this_thread::sleep_for(10s);
+    const ProcessUse serverAfter = processUse(serverProcess);
+    std::printf("%sserver_cpu_no_client %.3f %%core\n", p.c_str(),
+                (serverAfter.cpuSeconds - serverBefore.cpuSeconds) / 10 * 100);
+
+    std::unique_ptr<SoundOutput> output = lyravox::platform::makeSoundOutput();
+    if (output->backendName() != backend) {
+        std::printf("%sunavailable 1 flag\n", p.c_str());
+        return;
+    }
+    withHeadroom = backend != "sdl";
+    output->open();
+    std::this_thread::sleep_for(kWarmUp);
+
+    const Heard warm = playAndHear(*output, server, 200, 0);
+    std::printf("%swarm_latency_median %.2f ms\n", p.c_str(), quantile(warm.latenciesMs, 0.5));
+    std::printf("%swarm_latency_p99 %.2f ms\n", p.c_str(), quantile(warm.latenciesMs, 0.99));
+    std::printf("%swarm_latency_spread %.2f ms\n", p.c_str(), spreadOf(warm.latenciesMs));
+    std::printf("%swarm_missing_starts %d starts\n", p.c_str(), warm.missing);
+
+    for (const bool loaded : {false, true}) {
+        const std::uint64_t underrunsBefore = output->underrunCount();
+        const auto began = std::chrono::steady_clock::now();
+        std::optional<BusyCores> busy;
+        if (loaded)
+            busy.emplace();
+        const Heard rhythm = playAndHear(*output, server, rhythmStarts, kShortRestNs);
+        busy.reset();
+        const double minutes =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() /
+                60;
+        const std::string q = p + (loaded ? "loaded_" : "idle_machine_");
+        std::printf("%sinterval_error_p99 %.3f ms\n", q.c_str(),
+                    quantile(rhythm.intervalErrorsMs, 0.99));
+        std::printf("%sinterval_error_max %.3f ms\n", q.c_str(),
+                    quantile(rhythm.intervalErrorsMs, 1.0));
+        std::printf("%smissing_starts %d starts\n", q.c_str(), rhythm.missing);
+        std::printf("%sunderruns %.2f per_minute\n", q.c_str(),
+                    static_cast<double>(output->underrunCount() - underrunsBefore) / minutes);
+        if (auto* pulse = dynamic_cast<lyravox::platform::PulseSoundOutput*>(output.get()))
+            std::printf("%sserver_underruns_so_far %llu underruns\n", q.c_str(),
+                        static_cast<unsigned long long>(pulse->serverUnderrunCount()));
+    }
+
+    // Idle: well past the idle stop and the server's suspend time.
+    std::this_thread::sleep_for(static_cast<std::chrono::seconds>(12 + kSuspendAfterIdleSeconds));
+    const ProcessUse programBefore = processUse(::getpid());
+    const ProcessUse idleServerBefore = processUse(serverProcess);
+    constexpr double kIdleSeconds = 10;
+    std::this_thread::sleep_for(10s);
+    const ProcessUse programAfter = processUse(::getpid());
+    const ProcessUse idleServerAfter = processUse(serverProcess);
+    std::printf("%sidle_program_cpu %.3f %%core\n", p.c_str(),
+                (programAfter.cpuSeconds - programBefore.cpuSeconds) / kIdleSeconds * 100);
+    std::printf("%sidle_program_wakeups %.1f per_s\n", p.c_str(),
+                static_cast<double>(programAfter.switches - programBefore.switches) / kIdleSeconds);
+    std::printf("%sidle_server_cpu %.3f %%core\n", p.c_str(),
+                (idleServerAfter.cpuSeconds - idleServerBefore.cpuSeconds) / kIdleSeconds * 100);
+    std::printf("%sidle_server_wakeups %.1f per_s\n", p.c_str(),
+                static_cast<double>(idleServerAfter.switches - idleServerBefore.switches) /
+                        kIdleSeconds);
+    std::printf("%ssink_suspended_after_idle %d flag\n", p.c_str(),
+                server.sinkState() == "SUSPENDED" ? 1 : 0);
+
+    const Heard afterIdle = playAndHear(*output, server, 1, 0);
+    std::printf("%sfirst_start_after_idle_latency %.2f ms\n", p.c_str(),
+                afterIdle.latenciesMs.empty() ? NAN : afterIdle.latenciesMs.front());
+
+    // A restart while a loop plays: from the new server's start to the first start heard on it.
+    std::atomic<bool> looping{true};
+    std::atomic<int> played{0};
+    std::vector<std::shared_ptr<const PcmClip>> loopClips;
+    for (int i = 0; i < 60; ++i)
+        loopClips.push_back(markedClip(1000 + i));
+    std::vector<SteadyTimeNs> loopDueNs(loopClips.size());
+    std::thread loop([&] {
+        SteadyTimeNs dueNs = steadyNowNs();
+        for (std::size_t i = 0; i < loopClips.size() && looping.load(); ++i) {
+            sleepUntil(dueNs);
+            loopDueNs[i] = dueNs;
+            output->play(loopClips[i], dueNs);
+            played.store(static_cast<int>(i) + 1);
+            dueNs += 100'000'000;
+        }
+    });
+    std::this_thread::sleep_for(500ms);
+    static_cast<void>(server.stop(PulseTestServer::Stop::Kill));
+    const bool restarted = server.start().empty();
+    const SteadyTimeNs restartedNs = steadyNowNs();
+    std::optional<double> recoveryMs;
+    if (restarted) {
+        TimedRecording recording(server.address());
+        std::this_thread::sleep_for(3s);
+        looping.store(false);
+        loop.join();
+        recording.stop();
+        for (std::size_t i = 0; i < loopClips.size(); ++i) {
+            if (loopDueNs[i] < restartedNs)
+                continue;
+            if (onsetOf(recording.samples(), *loopClips[i])) {
+                recoveryMs = static_cast<double>(loopDueNs[i] - restartedNs) / 1e6;
+                break;
+            }
+        }
+    } else {
+        looping.store(false);
+        loop.join();
+    }
+    std::printf("%srecovery_after_restart %.0f ms\n", p.c_str(), recoveryMs.value_or(NAN));
+    output.reset();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> backends;
+    int rhythmStarts = 100;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--call-times")
+            passCallTimes = true;
+        else if (arg == "--starts" && i + 1 < argc)
+            rhythmStarts = std::max(3, std::atoi(argv[++i]));
+        else
+            backends.push_back(arg);
+    }
+    if (backends.empty())
+        backends = {"pulseaudio", "sdl"};
+    for (const std::string& backend : backends)
+        benchOutput(backend, rhythmStarts);
+    return 0;
+}
