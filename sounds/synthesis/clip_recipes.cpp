@@ -44,6 +44,9 @@ ClipRecipe stringClip(const StringRow& row) {
     voice.slowDecayDbPerS = row.decayDbPerS;
     voice.fastDecayDbPerS = row.fastDecayDbPerS;
     voice.glideCents = row.glideCents;
+    // The pitch settles over the first tenth of a second or so: sharp to the ear at the pluck,
+    // in tune by 0.2 s.
+    voice.glideTimeS = row.glideCents > 10.0 ? 0.065 : 0.08;
     voice.alignAtPeak = true;
     voice.peakAlignS = row.peakTimeS;
     voice.seed = row.seed;
@@ -120,17 +123,17 @@ std::vector<ClipRecipe> makeRecipes() {
         // name note samples zeros onset(s) ramp(s) peak(s) peak(dBFS) negative end(dBFS) decay(dB/s)
         //   inharmonicity  partial levels 1-8 (dB)  fast decay(dB/s)  glide(cents)  seed
         {"E",  40, 42400,   0, -0.00035, 0.0003, 0.063, lowEPeakDbfs, true, -32.7, 20.7,
-            1.0e-5, {-8, -4, 0, -5, -7, -10, -12, -14}, 80.0, 3.0, 23},
+            1.0e-5, {-8, -4, 0, -5, -7, -10, -12, -14}, 80.0, 6.0, 23},
         {"A",  45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8,
-            1.2e-5, {0, -3, -6, -8, -10, -13, -15, -18}, 80.0, 6.0, 12},
-        {"D",  50, 72704, 583, 0.0, 0.0,    0.029, -0.02, false, -45.0, 22.0,
-            1.5e-5, {0, -1.5, -6, -9, -11, -13, -16, -19}, 80.0, 3.0, 13},
+            1.2e-5, {0, -3, -6, -8, -10, -13, -15, -18}, 80.0, 40.0, 12},
+        {"D",  50, 72704, 583, 0.0, 0.0003, 0.029, -0.02, false, -45.0, 22.0,
+            1.5e-5, {0, -1.5, -6, -9, -11, -13, -16, -19}, 80.0, 6.0, 13},
         {"G",  55, 64256, 456, 0.0, 0.0006, 0.037, -0.13, false, -47.8, 22.0,
-            1.8e-5, {-6, 0, -5, -0.5, -9, -12, -14, -17}, 80.0, 3.0, 14},
+            1.8e-5, {-6, 0, -5, -0.5, -9, -12, -14, -17}, 80.0, 6.0, 14},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
-            2.0e-5, {-6, -3, 0, -6, -8, -11, -14, -17}, 80.0, 3.0, 15},
+            2.0e-5, {-6, -3, 0, -6, -8, -11, -14, -17}, 80.0, 6.0, 15},
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
-            2.0e-5, {-5, -2, 0, -7, -10, -13, -16, -20}, 80.0, 3.0, 16},
+            2.0e-5, {-5, -2, 0, -7, -10, -13, -16, -20}, 80.0, 6.0, 16},
     };
     // clang-format on
 
