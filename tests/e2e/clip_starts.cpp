@@ -1,6 +1,7 @@
 #include "clip_starts.h"
 
 #include "clip_analysis.h"
+#include "platform/output_headroom.h"
 #include "platform/wave_decoder.h"
 #include "sounds/resource_loader.h"
 
@@ -32,7 +33,12 @@ const std::vector<Clip>& catalogue() {
             if (!pcm || pcm->samples.size() < kHeadFrames * 4) {
                 continue;
             }
-            Clip clip{std::string(name), pcm->samples, analysis::leadingZeroCount(pcm->samples)};
+            // The program's output leaves a little headroom below full scale; the sink hears
+            // each sample so scaled.
+            std::vector<std::int16_t> heard = pcm->samples;
+            platform::applyOutputHeadroomAudioThread(heard);
+            const std::size_t leadingZeros = analysis::leadingZeroCount(heard);
+            Clip clip{std::string(name), std::move(heard), leadingZeros};
             std::transform(clip.name.begin(), clip.name.end(), clip.name.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
             loaded.push_back(std::move(clip));

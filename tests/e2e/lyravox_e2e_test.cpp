@@ -126,6 +126,7 @@ protected:
         program_ = std::make_unique<ChildProcess>(
                 std::vector<std::string>{LYRAVOX_PROGRAM},
                 std::vector<std::string>{"DISPLAY=" + display_->name(), "QT_QPA_PLATFORM=xcb",
+                                         "LYRAVOX_SOUND_BACKEND=pulseaudio",
                                          "SDL_AUDIODRIVER=pulseaudio",
                                          "PULSE_SERVER=" + sound_->address(),
                                          // strict_string_checks flags a read inside libxkbcommon
