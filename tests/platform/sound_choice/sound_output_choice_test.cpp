@@ -120,6 +120,20 @@ INSTANTIATE_TEST_SUITE_P(
                 ChoiceCase{"EmptyNameChoosesAsUsual", "", false, false, "sdl"}),
         [](const auto& info) { return std::string(info.param.name); });
 
+// A machine without PipeWire installed has no PipeWire configuration; its library, once loaded,
+// says so on stderr. With no server, choosing must leave the program's one line of its own alone.
+using QuietChoice = SoundOutputChoice;
+TEST_F(QuietChoice, NoServerAndNoPipeWireConfigurationPrintsNothing) {
+    ::setenv("PIPEWIRE_CONFIG_DIR", runtime_.c_str(), 1);
+    testing::internal::CaptureStderr();
+    const std::unique_ptr<SoundOutput> output = makeSoundOutput();
+    const std::string printed = testing::internal::GetCapturedStderr();
+    ::unsetenv("PIPEWIRE_CONFIG_DIR");
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(output->backendName(), "sdl");
+    EXPECT_EQ(printed, "");
+}
+
 TEST(SoundBackendNames, KnownNamesMapAndAnUnknownOneIsRefusedWithTheKnownOnes) {
     EXPECT_EQ(soundBackendNamed("pipewire"), SoundBackend::PipeWire);
     EXPECT_EQ(soundBackendNamed("pulseaudio"), SoundBackend::PulseAudio);
