@@ -3,7 +3,6 @@
 #include "tools/server_harness/raw_samples.h"
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -11,19 +10,6 @@ namespace lyravox::test {
 namespace {
 
 constexpr const char* kSinkName = "test_null";
-
-std::string commandOutput(const std::string& command) {
-    FILE* out = ::popen(command.c_str(), "r");
-    if (out == nullptr)
-        return {};
-    std::string text;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0)
-        text.append(buffer, got);
-    ::pclose(out);
-    return text;
-}
 
 bool onPath(const char* tool) {
     return std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) == 0;

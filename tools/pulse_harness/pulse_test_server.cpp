@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <sys/un.h>
 
 namespace lyravox::test {
@@ -60,17 +59,8 @@ bool PulseTestServer::thaw() {
 }
 
 std::string PulseTestServer::pactl(const std::string& arguments) const {
-    const std::string command = "PULSE_SERVER=" + shellQuoted(address()) + " timeout 5 pactl " +
-                                arguments + " 2>/dev/null";
-    FILE* out = ::popen(command.c_str(), "r");
-    if (out == nullptr)
-        return {};
-    std::string text;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, out) != nullptr)
-        text += buffer;
-    ::pclose(out);
-    return text;
+    return commandOutput("PULSE_SERVER=" + shellQuoted(address()) + " timeout 5 pactl " +
+                         arguments + " 2>/dev/null");
 }
 
 std::string PulseTestServer::sinkState() const {

@@ -36,6 +36,19 @@ std::string shellQuoted(const std::string& text) {
     return out + "'";
 }
 
+std::string commandOutput(const std::string& command) {
+    FILE* out = ::popen(command.c_str(), "r");
+    if (out == nullptr)
+        return {};
+    std::string text;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0)
+        text.append(buffer, got);
+    ::pclose(out);
+    return text;
+}
+
 PrivateServerProcess::PrivateServerProcess(std::string script, const char* tmpPrefix)
     : script_(std::move(script))
     , directory_(freshTmpDirectory(tmpPrefix))

@@ -14,6 +14,8 @@ namespace lyravox::test {
 
 // For commands given to the shell: `text` as one word, whatever it holds.
 std::string shellQuoted(const std::string& text);
+// What `command` printed on stdout; empty if it could not be run.
+std::string commandOutput(const std::string& command);
 
 class PrivateServerProcess {
 public:
