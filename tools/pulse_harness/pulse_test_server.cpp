@@ -11,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where pulse-null-sink.sh puts the server's socket inside its directory, and the server's id.
+// Where pulse-null-sink.sh puts the server's socket and process id inside its directory.
 constexpr const char* kSocketName = "native";
 constexpr const char* kPidFile = "pid";
 
