@@ -19,38 +19,12 @@ set -euo pipefail
 
 readonly sink_name=test_null
 readonly ready_timeout_s=15
-readonly stop_timeout_s=5
 # Stopped in this order, the reverse of starting.
 readonly processes=(pipewire-pulse wireplumber pipewire dbus)
 
-usage() {
-    echo "usage: $0 start DIR [OWNER_PID] [RATE_HZ] | stop DIR [TERM|KILL]" >&2
-    exit 2
-}
-
-# A process that ended but was not reaped (PID 1 in a container may never reap) still answers
-# kill -0, so its state is read instead.
-alive() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    [[ "${stat##*) }" != Z* ]]
-}
-
-wait_gone() {
-    local pid=$1 deadline=$((SECONDS + $2))
-    while alive "$pid"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.05
-    done
-}
-
-wait_for_file() {
-    local path=$1 deadline=$((SECONDS + ready_timeout_s))
-    until [[ -e "$path" ]]; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.02
-    done
-}
+readonly usage_text="start DIR [OWNER_PID] [RATE_HZ] | stop DIR [TERM|KILL]"
+# shellcheck source=tools/private-server-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private-server-common.sh"
 
 write_config() {
     local dir=$1 rate=$2
@@ -83,14 +57,14 @@ libcamera_monitor.enabled = false
 EOF
 }
 
-# Runs as the background supervisor: the parent of every server process, so each is reaped
-# however it ends, and the one that watches OWNER_PID.
+# Runs as the background supervisor: the parent of every server process, and the one that
+# watches OWNER_PID.
 supervise() {
     local dir=$1 owner=$2
-    export HOME=$dir/home XDG_RUNTIME_DIR=$dir/runtime XDG_STATE_HOME=$dir/state
-    export XDG_CONFIG_HOME=$dir/config PIPEWIRE_RUNTIME_DIR=$dir/runtime
+    use_private_folders "$dir" "$dir/config"
+    export PIPEWIRE_RUNTIME_DIR=$dir/runtime
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/runtime/bus
-    unset PULSE_SERVER PIPEWIRE_REMOTE DISPLAY WAYLAND_DISPLAY PULSE_RUNTIME_PATH
+    unset PIPEWIRE_REMOTE WAYLAND_DISPLAY PULSE_RUNTIME_PATH
     local pids=()
     launch() {
         local name=$1
@@ -100,38 +74,21 @@ supervise() {
         pids+=($!)
     }
     launch dbus dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS"
-    wait_for_file "$dir/runtime/bus" || { echo "dbus-daemon did not start" >"$dir/failed"; return; }
+    wait_for_file "$dir/runtime/bus" "$ready_timeout_s" ||
+        { echo "dbus-daemon did not start" >"$dir/failed"; return; }
     launch pipewire pipewire
-    wait_for_file "$dir/runtime/pipewire-0" || { echo "pipewire did not start" >"$dir/failed"; return; }
+    wait_for_file "$dir/runtime/pipewire-0" "$ready_timeout_s" ||
+        { echo "pipewire did not start" >"$dir/failed"; return; }
     launch wireplumber wireplumber
     launch pipewire-pulse pipewire-pulse
     touch "$dir/launched"
-    local any
-    while :; do
-        any=0
-        for pid in "${pids[@]}"; do alive "$pid" && any=1; done
-        ((any)) || break
-        if [[ -n "$owner" ]] && ! alive "$owner"; then
-            stop_processes "$dir" TERM
-        fi
-        sleep 0.2
-    done
-    wait 2>/dev/null || true
+    watch_until_ended "$dir" "$owner" "${pids[@]}"
 }
 
-stop_processes() {
-    local dir=$1 signal=$2 failed=0 pid
+stop_server() {
+    local dir=$1 signal=$2 failed=0
     for name in "${processes[@]}"; do
-        [[ -f "$dir/pid.$name" ]] || continue
-        pid=$(cat "$dir/pid.$name")
-        # A stopped (SIGSTOP) process must be able to act on the signal.
-        kill "-$signal" "$pid" 2>/dev/null || true
-        kill -CONT "$pid" 2>/dev/null || true
-        if ! wait_gone "$pid" "$stop_timeout_s"; then
-            kill -KILL "$pid" 2>/dev/null || true
-            wait_gone "$pid" "$stop_timeout_s" || { echo "$name ($pid) does not stop" >&2; failed=1; }
-        fi
-        rm -f "$dir/pid.$name"
+        stop_pid_file "$name" "$dir/pid.$name" "$signal" || failed=1
     done
     return "$failed"
 }
@@ -139,16 +96,11 @@ stop_processes() {
 start() {
     local dir=$1 owner=${2:-} rate=${3:-48000}
     for tool in pipewire wireplumber pipewire-pulse dbus-daemon pactl; do
-        command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; return 1; }
+        require_tool "$tool" || return 1
     done
     [[ "$rate" =~ ^[0-9]+$ ]] || usage
-    mkdir -p "$dir/home" "$dir/runtime" "$dir/state"
-    dir=$(cd "$dir" && pwd)
+    dir=$(prepare_dir "$dir" pid.pipewire) || return 1
     chmod 700 "$dir/runtime"
-    if [[ -f "$dir/pid.pipewire" ]] && alive "$(cat "$dir/pid.pipewire")"; then
-        echo "a server is already running in $dir" >&2
-        return 1
-    fi
     rm -rf "$dir/runtime/"* "$dir/launched" "$dir/failed" "$dir"/pid.*
     write_config "$dir" "$rate"
 
@@ -164,7 +116,7 @@ start() {
             for name in "${processes[@]}"; do
                 [[ -s "$dir/$name.log" ]] && { echo "--- $name:" >&2; tail -n 20 "$dir/$name.log" >&2; }
             done
-            stop_processes "$dir" KILL || true
+            stop_server "$dir" KILL || true
             return 1
         fi
         if [[ -f "$dir/launched" ]] && info=$(pactl info 2>/dev/null) &&
@@ -177,16 +129,4 @@ start() {
     echo "$dir/runtime"
 }
 
-stop() {
-    local dir=$1 signal=${2:-TERM}
-    [[ "$signal" == TERM || "$signal" == KILL ]] || usage
-    [[ -d "$dir" ]] || return 0
-    stop_processes "$dir" "$signal"
-}
-
-(($# >= 2)) || usage
-case "$1" in
-    start) start "$2" "${3:-}" "${4:-48000}" ;;
-    stop) stop "$2" "${3:-TERM}" ;;
-    *) usage ;;
-esac
+run_server_command "$@"

@@ -20,50 +20,25 @@ set -euo pipefail
 
 readonly sink_name=lyravox_null
 readonly ready_timeout_s=10
-readonly stop_timeout_s=5
-
-usage() {
-    echo "usage: $0 start DIR [OWNER_PID [RATE [SUSPEND_S]]] | stop DIR [TERM|KILL]" >&2
-    exit 2
-}
-
-# A process that ended but was not reaped (PID 1 in a container may never reap) still answers
-# kill -0, so its state is read instead.
-alive() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    [[ "${stat##*) }" != Z* ]]
-}
-
-wait_gone() {
-    local pid=$1 deadline=$((SECONDS + $2))
-    while alive "$pid"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.05
-    done
-}
+readonly usage_text="start DIR [OWNER_PID [RATE [SUSPEND_S]]] | stop DIR [TERM|KILL]"
+# shellcheck source=tools/private-server-common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private-server-common.sh"
 
 start() {
     local dir=$1 owner=${2:-} rate=${3:-44100} suspend_s=${4:-}
     local suspend_module=()
     [[ -n "$suspend_s" ]] && suspend_module=(--load="module-suspend-on-idle timeout=$suspend_s")
-    command -v pulseaudio >/dev/null || { echo "pulseaudio is not installed" >&2; return 1; }
-    command -v pactl >/dev/null || { echo "pactl (pulseaudio-utils) is not installed" >&2; return 1; }
-    mkdir -p "$dir/home" "$dir/runtime" "$dir/state"
-    dir=$(cd "$dir" && pwd)
+    require_tool pulseaudio || return 1
+    require_tool pactl pulseaudio-utils || return 1
+    dir=$(prepare_dir "$dir" pid) || return 1
     local socket=$dir/native
-    if [[ -f "$dir/pid" ]] && alive "$(cat "$dir/pid")"; then
-        echo "a server is already running in $dir" >&2
-        return 1
-    fi
     rm -f "$dir/pid" "$socket"
 
     # The supervisor is the server's parent, so the server is reaped however it ends.
     (
-        export HOME=$dir/home XDG_RUNTIME_DIR=$dir/runtime XDG_STATE_HOME=$dir/state
-        export XDG_CONFIG_HOME=$dir/home/.config PULSE_STATE_PATH=$dir/state
-        export PULSE_RUNTIME_PATH=$dir/runtime/pulse
-        unset PULSE_SERVER DISPLAY DBUS_SESSION_BUS_ADDRESS
+        use_private_folders "$dir" "$dir/home/.config"
+        export PULSE_STATE_PATH=$dir/state PULSE_RUNTIME_PATH=$dir/runtime/pulse
+        unset DBUS_SESSION_BUS_ADDRESS
         # As root PulseAudio warns but runs; --system=no keeps it a private per-user server.
         pulseaudio -n --daemonize=no --system=no --use-pid-file=no --exit-idle-time=-1 \
             --disable-shm=yes --realtime=yes --high-priority=yes --log-target=stderr \
@@ -73,14 +48,7 @@ start() {
             >"$dir/server.log" 2>&1 &
         local server=$!
         echo "$server" >"$dir/pid"
-        while alive "$server"; do
-            if [[ -n "$owner" ]] && ! alive "$owner"; then
-                kill -TERM "$server" 2>/dev/null || true
-                wait_gone "$server" "$stop_timeout_s" || kill -KILL "$server" 2>/dev/null || true
-            fi
-            sleep 0.2
-        done
-        wait "$server" 2>/dev/null || true
+        watch_until_ended "$dir" "$owner" "$server"
     ) </dev/null >/dev/null 2>&1 &
 
     local deadline=$((SECONDS + ready_timeout_s))
@@ -88,7 +56,7 @@ start() {
         if ((SECONDS >= deadline)) || { [[ -f "$dir/pid" ]] && ! alive "$(cat "$dir/pid")"; }; then
             echo "the PulseAudio server did not start; its log:" >&2
             cat "$dir/server.log" >&2 2>/dev/null || true
-            stop "$dir" KILL
+            stop_server "$dir" KILL
             return 1
         fi
         sleep 0.05
@@ -96,23 +64,8 @@ start() {
     echo "$socket"
 }
 
-stop() {
-    local dir=$1 signal=${2:-TERM}
-    [[ "$signal" == TERM || "$signal" == KILL ]] || usage
-    [[ -f "$dir/pid" ]] || return 0
-    local server
-    server=$(cat "$dir/pid")
-    kill "-$signal" "$server" 2>/dev/null || true
-    if ! wait_gone "$server" "$stop_timeout_s"; then
-        kill -KILL "$server" 2>/dev/null || true
-        wait_gone "$server" "$stop_timeout_s" || { echo "server $server does not stop" >&2; return 1; }
-    fi
-    rm -f "$dir/pid"
+stop_server() {
+    stop_pid_file pulseaudio "$1/pid" "$2"
 }
 
-(($# >= 2)) || usage
-case "$1" in
-    start) start "$2" "${3:-}" "${4:-}" "${5:-}" ;;
-    stop) stop "$2" "${3:-TERM}" ;;
-    *) usage ;;
-esac
+run_server_command "$@"

@@ -4,16 +4,13 @@ Usage: a11y_tree_test.py PROGRAM [LSAN_SUPPRESSIONS]. Exits 77 (skipped) when a 
 Properties are read one at a time: reading them all at once (Properties.GetAll) can crash a
 Qt 6.4 program, and screen readers do not do it either."""
 
-import signal
-import subprocess
 import sys
 import time
 
-from desktop_session import DesktopSession, missing_tools
+from desktop_session import Checks, DesktopSession, program_env, run_from_command_line
 from program_texts import (ABOUT_TEXTS, FINISHED, HELP_LINES, PLAYING,
                            PROGRAM_DESCRIPTION)
 
-SKIPPED = 77
 # Guards against a hang anywhere, well inside ctest's own time-out.
 WHOLE_TEST_LIMIT_S = 150
 
@@ -99,15 +96,6 @@ def wait_for(what, condition, limit_s=30):
             return found
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
-
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def expect(self, condition, message):
-        if not condition:
-            self.failures.append(message)
 
 
 def find_application(pyatspi, program):
@@ -319,12 +307,8 @@ def run(program, suppressions):
         session.start()
         import pyatspi  # Only now: it looks for the accessibility bus of this session.
 
-        env = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_QPA_PLATFORM": "xcb",
-               "SDL_AUDIODRIVER": "dummy",
-               "ASAN_OPTIONS": "detect_leaks=1:abort_on_error=1"}
-        if suppressions:
-            env["LSAN_OPTIONS"] = "suppressions=" + suppressions
-        program_process = session.start_program(program, env)
+        program_process = session.start_program(
+            program, program_env("detect_leaks=1:abort_on_error=1", suppressions))
         application = find_application(pyatspi, program_process)
         window = main_window(application)
 
@@ -353,28 +337,5 @@ def run(program, suppressions):
         session.close()
 
 
-def on_alarm(_signum, _frame):
-    raise TimeoutError("the test took longer than %d s" % WHOLE_TEST_LIMIT_S)
-
-
-def has_pyatspi():
-    # In a child Python, so that this one loads it only once the private session's buses exist.
-    probe = subprocess.run([sys.executable, "-c", "import pyatspi"], capture_output=True,
-                           timeout=30, check=False)
-    return probe.returncode == 0
-
-
-def main():
-    missing = missing_tools()
-    if not has_pyatspi():
-        missing.append("pyatspi (python3-pyatspi) for " + sys.executable)
-    if missing:
-        print("SKIP: not installed: %s (tools/setup-deps.sh --test)" % ", ".join(missing))
-        return SKIPPED
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.alarm(WHOLE_TEST_LIMIT_S)
-    return run(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "")
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_from_command_line(run, WHOLE_TEST_LIMIT_S))

@@ -7,9 +7,11 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import time
 
 AT_SPI_BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+SKIPPED = 77
 _PR_SET_PDEATHSIG = 1
 _PR_SET_CHILD_SUBREAPER = 36
 
@@ -18,11 +20,65 @@ class Skip(Exception):
     """A tool the test needs is missing: the test cannot say anything about the program."""
 
 
-def missing_tools():
-    missing = [tool for tool in ("dbus-daemon", "dbus-send", "Xvfb") if shutil.which(tool) is None]
+def missing_tools(extra_tools=()):
+    missing = [tool for tool in ("dbus-daemon", "dbus-send", "Xvfb") + tuple(extra_tools)
+               if shutil.which(tool) is None]
     if not os.access(AT_SPI_BUS_LAUNCHER, os.X_OK):
         missing.append(AT_SPI_BUS_LAUNCHER)
+    if not _has_pyatspi():
+        missing.append("pyatspi (python3-pyatspi) for " + sys.executable)
     return missing
+
+
+def _has_pyatspi():
+    # In a child Python, so that this one loads it only once the private session's buses exist.
+    probe = subprocess.run([sys.executable, "-c", "import pyatspi"], capture_output=True,
+                           timeout=30, check=False)
+    return probe.returncode == 0
+
+
+def program_env(asan_options, suppressions):
+    """What the program under test runs with: accessible over AT-SPI on the session's X server,
+    silent, with the sanitizers' options (and leak suppressions, if given)."""
+    env = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_QPA_PLATFORM": "xcb",
+           "SDL_AUDIODRIVER": "dummy", "ASAN_OPTIONS": asan_options}
+    if suppressions:
+        env["LSAN_OPTIONS"] = "suppressions=" + suppressions
+    return env
+
+
+class Checks:
+    """The failures found so far; a test goes on after one, to report all of them at once."""
+
+    def __init__(self):
+        self.failures = []
+
+    def expect(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+
+    def attempt(self, step, *args):
+        try:
+            return step(*args)
+        except AssertionError as failure:
+            self.failures.append(str(failure))
+            return None
+
+
+def run_from_command_line(run, whole_test_limit_s, extra_tools=()):
+    """Runs `run(PROGRAM, LSAN_SUPPRESSIONS)` from the command line, within the time limit; the
+    exit status is 77 (skipped) when a tool the test needs is missing."""
+    missing = missing_tools(extra_tools)
+    if missing:
+        print("SKIP: not installed: %s (tools/setup-deps.sh --test)" % ", ".join(missing))
+        return SKIPPED
+
+    def on_alarm(_signum, _frame):
+        raise TimeoutError("the test took longer than %d s" % whole_test_limit_s)
+
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.alarm(whole_test_limit_s)
+    return run(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "")
 
 
 def _read_line(stream, timeout_s):

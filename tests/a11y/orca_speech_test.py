@@ -8,16 +8,14 @@ says after each one. What Orca said is saved as orca-speech.txt in the working f
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from desktop_session import DesktopSession, missing_tools
+from desktop_session import Checks, DesktopSession, program_env, run_from_command_line
 from program_texts import ABOUT_TEXTS, FINISHED, HELP_LINES, PLAYING
 
-SKIPPED = 77
 WHOLE_TEST_LIMIT_S = 270
 # Orca answers within a second on an idle machine; the limit only stops a hang.
 SPEECH_LIMIT_S = 20
@@ -99,22 +97,6 @@ def in_order(phrases, heard):
             return False
         position += 1
     return True
-
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def expect(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-
-    def attempt(self, step, *args):
-        try:
-            return step(*args)
-        except AssertionError as failure:
-            self.failures.append(str(failure))
-            return None
 
 
 def start_orca(session, folder):
@@ -264,11 +246,7 @@ def run(program, suppressions):
         import pyatspi  # Only now: it looks for the accessibility bus of this session.
 
         speech = start_orca(session, folder)
-        env = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_QPA_PLATFORM": "xcb",
-               "SDL_AUDIODRIVER": "dummy", "ASAN_OPTIONS": "detect_leaks=0"}
-        if suppressions:
-            env["LSAN_OPTIONS"] = "suppressions=" + suppressions
-        session.start_program(program, env)
+        session.start_program(program, program_env("detect_leaks=0", suppressions))
         # The main window opens with the focus on the low E string.
         speech.wait_for(["Lyravox frame.", "Low E string push button."], 0, "start")
 
@@ -295,28 +273,5 @@ def run(program, suppressions):
     return 1 if checks.failures else 0
 
 
-def on_alarm(_signum, _frame):
-    raise TimeoutError("the test took longer than %d s" % WHOLE_TEST_LIMIT_S)
-
-
-def has_pyatspi():
-    probe = subprocess.run([sys.executable, "-c", "import pyatspi"], capture_output=True,
-                           timeout=30, check=False)
-    return probe.returncode == 0
-
-
-def main():
-    missing = missing_tools()
-    missing += [tool for tool in ("orca", "xdotool") if shutil.which(tool) is None]
-    if not has_pyatspi():
-        missing.append("pyatspi (python3-pyatspi) for " + sys.executable)
-    if missing:
-        print("SKIP: not installed: %s (tools/setup-deps.sh --test)" % ", ".join(missing))
-        return SKIPPED
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.alarm(WHOLE_TEST_LIMIT_S)
-    return run(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "")
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_from_command_line(run, WHOLE_TEST_LIMIT_S, ("orca", "xdotool")))

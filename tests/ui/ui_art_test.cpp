@@ -4,6 +4,7 @@
 #include "ui/SvgArt.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QIcon>
@@ -54,41 +55,27 @@ private slots:
     void helpTextIsWordForWord_data() {
         QTest::addColumn<int>("lineNumber");
         QTest::addColumn<QString>("expected");
-        const char* const lines[] = {
-                "Lyravox is a program for guitarists, who prefer",
-                "to tune their guitar by ear (e.g. with a tune pipe).",
-                "",
-                "I created the sounds with a high quality synthesizer",
-                "-so the frequency of the notes is damn right.",
-                "The six buttons on the bottom represent",
-                "the six strings of the guitar.",
-                "By clicking the buttons you can play the sounds.",
-                "You can enable and disable the \"Loop\" checkbox,",
-                "which makes the sound play endlessly.",
-                "You can also play the E-Major and G-Major chord",
-                "by clicking the buttons. (note that you cant loop them)",
-                "With the Rest-option-buttons you have three alternatives",
-                "for the rests between the notes.",
-                "You can play all strings in a row :",
-                "Click the \"Play all Strings button\", by selecting",
-                "in the option buttons you can set how often every",
-                "string is played.",
-                "You can also loop the whole thing but while playing,",
-                "the rest of the buttons are disabled.",
-                "You can exit Lyravox by clicking File-Exit.",
-                "",
-                "Trust your ear and Enjoy !",
-        };
+        // The expected text is shared with the screen-reader tests (tests/a11y), which read the
+        // same lines from the picture.
+        QFile file(QFINDTESTDATA("help-text.txt"));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            QTest::newRow("help-text.txt unreadable") << 0 << QString();
+            return;
+        }
+        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        if (lines.last().isEmpty())
+            lines.removeLast();
         int number = 0;
-        for (const char* line : lines) {
+        for (const QString& line : lines) {
             ++number;
-            QTest::addRow("line %d", number) << number << QString::fromLatin1(line);
+            QTest::addRow("line %d", number) << number << line;
         }
     }
 
     void helpTextIsWordForWord() {
         QFETCH(int, lineNumber);
         QFETCH(QString, expected);
+        QVERIFY2(lineNumber > 0, "tests/ui/help-text.txt, the expected help text, cannot be read");
         const QStringList lines = HelpPicture::textLines();
         QCOMPARE(lines.size(), 23);
         QCOMPARE(lines.at(lineNumber - 1), expected);

@@ -6,6 +6,9 @@
 // drive tools/pipewire-null-sink.sh, pactl and parec, so they need pipewire, pipewire-pulse,
 // wireplumber, dbus and pulseaudio-utils.
 
+#include "tools/server_harness/parec_recording.h"
+#include "tools/server_harness/private_server_process.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,14 +22,13 @@ namespace lyravox::test {
 // does, so a test that crashes leaves none behind.
 class PipeWireTestServer {
 public:
-    // Term ends the server the way a shutdown would, Kill the way a crash would.
-    enum class Stop { Term, Kill };
+    using Stop = PrivateServerProcess::Stop;
 
     // The graph's rate: 48000 is PipeWire's default, 44100 the program's own, where nothing is
     // resampled. In a fresh directory under /tmp, removed again by the destructor.
     explicit PipeWireTestServer(int graphRateHz = 48000);
     // Stops the server (Term); whoever must know that it stopped calls stop() first.
-    ~PipeWireTestServer();
+    ~PipeWireTestServer() = default;
     PipeWireTestServer(const PipeWireTestServer&) = delete;
     PipeWireTestServer& operator=(const PipeWireTestServer&) = delete;
 
@@ -56,16 +58,13 @@ public:
     // For PULSE_SERVER or parec's --server; meaningful once start() has succeeded.
     std::string pulseAddress() const;
     // For PIPEWIRE_RUNTIME_DIR.
-    std::filesystem::path runtimeDirectory() const { return directory_ / "runtime"; }
-    const std::filesystem::path& directory() const { return directory_; }
+    std::filesystem::path runtimeDirectory() const { return directory() / "runtime"; }
+    const std::filesystem::path& directory() const { return process_.directory(); }
     int graphRateHz() const { return graphRateHz_; }
 
 private:
-    pid_t pidOf(const char* process) const;
-
-    std::filesystem::path directory_;
+    PrivateServerProcess process_;
     int graphRateHz_;
-    bool running_ = false;
 };
 
 // Records the null sink's monitor into a file as raw mono frames, 16-bit at 44100 Hz (what the
@@ -79,7 +78,7 @@ public:
     // recording stays empty.
     SinkRecording(const PipeWireTestServer& server, std::filesystem::path file,
                   Format format = Format::S16At44100);
-    ~SinkRecording() { stop(); }
+    ~SinkRecording() = default;
     SinkRecording(const SinkRecording&) = delete;
     SinkRecording& operator=(const SinkRecording&) = delete;
 
@@ -92,8 +91,7 @@ public:
     std::vector<float> floatSamples() const;
 
 private:
-    std::filesystem::path file_;
-    pid_t pid_ = 0;
+    ParecRecording parec_;
 };
 
 }  // namespace lyravox::test

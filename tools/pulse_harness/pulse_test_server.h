@@ -5,10 +5,12 @@
 // samples the server was given, and a desktop's own server is never touched. Both drive
 // tools/pulse-null-sink.sh and parec, so they need pulseaudio and pulseaudio-utils.
 
+#include "tools/server_harness/parec_recording.h"
+#include "tools/server_harness/private_server_process.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace lyravox::test {
@@ -25,9 +27,7 @@ struct PulseServerOptions {
 // so a test that crashes leaves none behind.
 class PulseTestServer {
 public:
-    // Term ends the server the way a shutdown would, Kill the way a crash would.
-    enum class Stop { Term, Kill };
-
+    using Stop = PrivateServerProcess::Stop;
     using Options = PulseServerOptions;
 
     // In a fresh directory under /tmp, removed again by the destructor; directory() is empty if
@@ -62,18 +62,15 @@ public:
 
     // For PULSE_SERVER or parec's --server; meaningful once start() has succeeded.
     std::string address() const { return "unix:" + socket_; }
-    const std::filesystem::path& directory() const { return directory_; }
+    const std::filesystem::path& directory() const { return process_.directory(); }
     int sinkRateHz() const { return options_.sinkRateHz; }
 
 private:
-    bool signalServer(int signal);
     std::string pactl(const std::string& arguments) const;
 
     Options options_;
-    std::filesystem::path directory_;
-    bool ownsDirectory_ = false;
+    PrivateServerProcess process_;
     std::string socket_;
-    bool running_ = false;
 };
 
 // Records the null sink's monitor into a file as raw mono 16-bit frames at the sink's own rate
@@ -90,7 +87,7 @@ public:
     // recording stays empty.
     MonitorRecording(const std::string& serverAddress, std::filesystem::path file,
                      int rateHz = 44100);
-    ~MonitorRecording() { stop(); }
+    ~MonitorRecording() = default;
     MonitorRecording(const MonitorRecording&) = delete;
     MonitorRecording& operator=(const MonitorRecording&) = delete;
 
@@ -102,8 +99,7 @@ public:
     Stopped stop();
 
 private:
-    std::filesystem::path file_;
-    pid_t pid_ = 0;
+    ParecRecording parec_;
 };
 
 }  // namespace lyravox::test

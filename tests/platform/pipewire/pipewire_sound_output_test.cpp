@@ -7,6 +7,7 @@
 #include "platform/pipewire_sound_output.h"
 #include "platform/wave_decoder.h"
 #include "sounds/resource_loader.h"
+#include "tests/platform/sound_test_support.h"
 #include "tools/pipewire_harness/pipewire_test_server.h"
 #include "tools/pipewire_harness/sink_capture.h"
 
@@ -38,60 +39,9 @@ using test::SinkRecording;
 
 constexpr int kRateHz = 44100;
 
-// A hang must fail the test, not stall ctest until its timeout: past the deadline the process
-// reports where it was stuck and exits. The servers stop by themselves when it does.
-class Watchdog {
-public:
-    explicit Watchdog(std::chrono::seconds limit) : thread_([this, limit] { watch(limit); }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-    void stage(const char* what) { stage_.store(what); }
-
-private:
-    void watch(std::chrono::seconds limit) {
-        std::unique_lock lock(mutex_);
-        if (wake_.wait_for(lock, limit, [this] { return done_; }))
-            return;
-        std::fprintf(stderr, "hung for %llds while: %s\n", static_cast<long long>(limit.count()),
-                     stage_.load());
-        std::_Exit(EXIT_FAILURE);
-    }
-
-    std::atomic<const char*> stage_{"starting"};
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::thread thread_;
-};
-
 // What the output sends for a clip sample: the clips keep full scale, the output leaves headroom.
 std::int16_t sent(std::int16_t sample) {
     return withOutputHeadroom(sample);
-}
-
-// Never zero after the headroom, so silence cannot pass for a clip; magnitudes within
-// [minMagnitude, minMagnitude + 8000) so that clips built with ranges apart cannot pass for each
-// other. Noise, so a shifted, dropped or repeated sample shows.
-std::shared_ptr<const PcmClip> noiseClip(std::uint32_t seed, int minMagnitude, std::size_t frames) {
-    auto clip = std::make_shared<PcmClip>();
-    clip->samples.reserve(frames);
-    std::uint32_t state = seed;
-    for (std::size_t i = 0; i < frames; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const int magnitude = minMagnitude + static_cast<int>((state >> 8) % 8000);
-        clip->samples.push_back(
-                static_cast<std::int16_t>((state >> 31) != 0 ? -magnitude : magnitude));
-    }
-    return clip;
 }
 
 // A stretch of sound in a recording, between silences.
@@ -120,11 +70,6 @@ std::vector<std::int16_t> sentSamplesOf(const PcmClip& clip) {
     std::vector<std::int16_t> out;
     std::transform(clip.samples.begin(), clip.samples.end(), std::back_inserter(out), sent);
     return out;
-}
-
-std::size_t commonPrefixFrames(std::span<const std::int16_t> a, std::span<const std::int16_t> b) {
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first -
-                                    a.begin());
 }
 
 std::int64_t steadyNs(Clock::time_point time) {

@@ -5,7 +5,7 @@
 #include "platform/pulse_sound_output.h"
 #include "platform/wave_decoder.h"
 #include "sounds/resource_loader.h"
-#include "tests/platform/pulse/sound_test_support.h"
+#include "tests/platform/sound_test_support.h"
 #include "tools/pulse_harness/pulse_test_server.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the sink's monitor records what the server received, so the samples can be compared with the
 // clips, and the server can be killed and restarted without touching anyone's desktop.
 #include "platform/sdl_sound_output.h"
-#include "tests/platform/pulse/sound_test_support.h"
+#include "tests/platform/sound_test_support.h"
 #include "tools/pulse_harness/pulse_test_server.h"
 
 #include <gtest/gtest.h>
