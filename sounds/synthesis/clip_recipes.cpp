@@ -122,7 +122,8 @@ struct ChordNote {
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
                      double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
-                     double fastWeight, const std::vector<ChordNote>& notes, std::uint64_t seed) {
+                     double fastWeight, double fastDecayDbPerS, const std::vector<ChordNote>& notes,
+                     std::uint64_t seed) {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
     recipe.sampleCount = sampleCount;
@@ -142,7 +143,7 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.inharmonicity = 3e-5;
         voice.partialLevelsDb = note.partialLevelsDb;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
-        voice.fastDecayDbPerS = 70.0;
+        voice.fastDecayDbPerS = fastDecayDbPerS;
         voice.fastWeight = fastWeight;
         voice.pickNoiseLevel = pickNoiseLevel;
         voice.riseS = 0.004;
@@ -199,7 +200,7 @@ std::vector<ClipRecipe> makeRecipes() {
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
     recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05,
+            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0,
             {
                     {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
                     {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
@@ -213,9 +214,9 @@ std::vector<ClipRecipe> makeRecipes() {
             101));
     // G major picked from the low G upwards.
     recipes.push_back(
-            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.4, 0.0,
+            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
                       {
-                              {43, 0.0, 1.0, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
+                              {43, 0.0, 2.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
                               {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},
                               {50, 0.25, -1.5, 30.0, {-4, -3, -10, -12, -14, -16, -18, -20}, true},
                               {55, 0.38, -2.0, 26.0, {-6, -3, -10, -4, -14, -16, -18, -20}, true},
