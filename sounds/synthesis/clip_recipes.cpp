@@ -1,5 +1,6 @@
 #include "clip_recipe.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace lyravox::synthesis {
@@ -15,6 +16,26 @@ double zeroRunOnsetS(std::size_t leadingZeroCount) {
     return (static_cast<double>(leadingZeroCount) - 0.5) / kSampleRateHz;
 }
 
+// What sets one string's sound apart, beyond its pitch and the clip table's shape.
+struct StringTone {
+    double inharmonicity = 2.0e-5;
+    double tuningCents = 0.0;
+    double pluckPositionFraction = 0.15;
+    std::vector<double> partialTrimDb;
+    double highestPartialHz = 14000.0;
+    double bodyDriveDb = 0.0;
+    double pickNoiseLevel = 0.3;
+    double pickNoiseDurationS = 0.003;
+    double fastWeight = 0.15;
+    double fastDecayDbPerS = 50.0;
+    double decayGrowthPerPartial = 0.08;
+    double decayScatter = 0.4;
+    double riseS = 0.002;  // negative: chosen so that the envelope crests at the peak time
+    double alignedUpToHz = 1e9;
+    double glideCents = 6.0;
+    std::uint64_t seed = 1;
+};
+
 struct StringRow {
     std::string_view resourceName;
     int midiNote;
@@ -27,29 +48,51 @@ struct StringRow {
     bool negativePeak;
     double endLevelDbfs;
     double decayDbPerS;
-    double inharmonicity;
-    std::vector<double> partialLevelsDb;
-    double fastDecayDbPerS;
-    double glideCents;
-    std::uint64_t seed;
+    StringTone tone;
 };
 
+// One guitar for every string: the air mode and the top plate's two lowest modes.
+std::vector<BodyMode> guitarBody() {
+    return {
+            {104.0, 18.0, 6.0, -6.0},
+            {200.0, 15.0, 4.0, -12.0},
+            {400.0, 20.0, 4.0, -18.0},
+    };
+}
+
 ClipRecipe stringClip(const StringRow& row) {
+    const StringTone& tone = row.tone;
     VoiceParams voice;
     voice.fundamentalHz = equalTemperedHz(row.midiNote);
     voice.onsetS = row.leadingZeroCount > 0 ? zeroRunOnsetS(row.leadingZeroCount) : row.onsetS;
     voice.pickRampS = row.pickRampS;
-    voice.inharmonicity = row.inharmonicity;
-    voice.partialLevelsDb = row.partialLevelsDb;
+    voice.inharmonicity = tone.inharmonicity;
+    voice.tuningCents = tone.tuningCents;
+    voice.pluckPositionFraction = tone.pluckPositionFraction;
+    voice.partialTrimDb = tone.partialTrimDb;
+    voice.highestPartialHz = tone.highestPartialHz;
+    voice.body = guitarBody();
+    voice.bodyLowCutHz = 100.0;
+    voice.bodyDriveDb = tone.bodyDriveDb;
+    voice.pickNoiseLevel = tone.pickNoiseLevel;
+    voice.pickNoiseDurationS = tone.pickNoiseDurationS;
     voice.slowDecayDbPerS = row.decayDbPerS;
-    voice.fastDecayDbPerS = row.fastDecayDbPerS;
-    voice.glideCents = row.glideCents;
+    voice.decayGrowthPerPartial = tone.decayGrowthPerPartial;
+    voice.decayScatter = tone.decayScatter;
+    voice.bodyLossDbPerS = 8.0;
+    voice.fastDecayDbPerS = tone.fastDecayDbPerS;
+    voice.fastWeight = tone.fastWeight;
+    voice.riseS = std::max(tone.riseS, 0.0005);
+    voice.fastRiseS = 0.0005;
+    voice.alignedUpToHz = tone.alignedUpToHz;
+    voice.spreadFromTop = true;
+    voice.glideCents = tone.glideCents;
     // The pitch settles over the first tenth of a second or so: sharp to the ear at the pluck,
     // in tune by 0.2 s.
-    voice.glideTimeS = row.glideCents > 10.0 ? 0.065 : 0.08;
+    voice.glideTimeS = tone.glideCents > 10.0 ? 0.065 : 0.08;
     voice.alignAtPeak = true;
     voice.peakAlignS = row.peakTimeS;
-    voice.seed = row.seed;
+    voice.seed = tone.seed;
 
     ClipRecipe recipe;
     recipe.resourceName = row.resourceName;
@@ -61,6 +104,7 @@ ClipRecipe stringClip(const StringRow& row) {
     recipe.endLevelDbfs = row.endLevelDbfs;
     recipe.decayDbPerS = row.decayDbPerS;
     recipe.decayFitFromS = 0.2;
+    recipe.riseSetsPeakTime = tone.riseS < 0.0;
     recipe.voices = {voice};
     return recipe;
 }
@@ -77,7 +121,8 @@ struct ChordNote {
 
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
-                     double decayDbPerS, double firstPickRampS, const std::vector<ChordNote>& notes,
+                     double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
+                     double fastWeight, double fastDecayDbPerS, const std::vector<ChordNote>& notes,
                      std::uint64_t seed) {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
@@ -98,9 +143,12 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.inharmonicity = 3e-5;
         voice.partialLevelsDb = note.partialLevelsDb;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
-        voice.fastDecayDbPerS = 70.0;
-        voice.fastWeight = 0.0;
+        voice.fastDecayDbPerS = fastDecayDbPerS;
+        voice.fastWeight = fastWeight;
+        voice.pickNoiseLevel = pickNoiseLevel;
         voice.riseS = 0.004;
+        voice.fastRiseS = 0.0005;
+        voice.highestPartialHz = 7000.0;
         voice.alignAtPeak = note.alignAtPeak;
         voice.peakAlignS = peakTimeS;
         voice.dampAtS = note.dampAtS;
@@ -121,19 +169,28 @@ std::vector<ClipRecipe> makeRecipes() {
     // clang-format off
     const std::vector<StringRow> strings = {
         // name note samples zeros onset(s) ramp(s) peak(s) peak(dBFS) negative end(dBFS) decay(dB/s)
-        //   inharmonicity  partial levels 1-8 (dB)  fast decay(dB/s)  glide(cents)  seed
-        {"E",  40, 42400,   0, -0.00035, 0.0003, 0.063, lowEPeakDbfs, true, -32.7, 20.7,
-            1.0e-5, {-8, -4, 0, -5, -7, -10, -12, -14}, 80.0, 6.0, 23},
+        {"E",  40, 42400,   0, -0.0001, 0.0003, 0.063, lowEPeakDbfs, true, -32.7, 20.7,
+            {.inharmonicity = 5.0e-5, .tuningCents = -0.38, .pluckPositionFraction = 0.19,
+             .partialTrimDb = {0, 0, 8}, .glideCents = 5.0, .seed = 23}},
         {"A",  45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8,
-            1.2e-5, {0, -3, -6, -8, -10, -13, -15, -18}, 80.0, 40.0, 12},
+            {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.145,
+             .partialTrimDb = {1, 0, -3, 0, -3}, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
         {"D",  50, 72704, 583, 0.0, 0.0003, 0.029, -0.02, false, -45.0, 22.0,
-            1.5e-5, {0, -1.5, -6, -9, -11, -13, -16, -19}, 80.0, 6.0, 13},
+            {.inharmonicity = 1.5e-5, .pluckPositionFraction = 0.16, .partialTrimDb = {0, -2.5},
+             .fastWeight = 0.12, .fastDecayDbPerS = 35.0, .seed = 13}},
         {"G",  55, 64256, 456, 0.0, 0.0006, 0.037, -0.13, false, -47.8, 22.0,
-            1.8e-5, {-6, 0, -5, -0.5, -9, -12, -14, -17}, 80.0, 6.0, 14},
+            {.inharmonicity = 1.8e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 5},
+             .seed = 14}},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
-            2.0e-5, {-6, -3, 0, -6, -8, -11, -14, -17}, 80.0, 6.0, 15},
+            {.inharmonicity = 4.5e-5, .tuningCents = -0.3, .pluckPositionFraction = 0.13,
+             .partialTrimDb = {0, 0, 8}, .highestPartialHz = 8000.0, .bodyDriveDb = -4.0,
+             .pickNoiseLevel = 0.15, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
+             .decayGrowthPerPartial = 0.02, .riseS = -1.0, .alignedUpToHz = 2500.0, .seed = 15}},
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
-            2.0e-5, {-5, -2, 0, -7, -10, -13, -16, -20}, 80.0, 6.0, 16},
+            {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
+             .highestPartialHz = 10000.0, .bodyDriveDb = -3.0, .pickNoiseLevel = 0.8,
+             .pickNoiseDurationS = 0.004, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
+             .decayGrowthPerPartial = 0.02, .decayScatter = 0.2, .seed = 16}},
     };
     // clang-format on
 
@@ -143,7 +200,7 @@ std::vector<ClipRecipe> makeRecipes() {
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
     recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016,
+            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0,
             {
                     {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
                     {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
@@ -157,9 +214,9 @@ std::vector<ClipRecipe> makeRecipes() {
             101));
     // G major picked from the low G upwards.
     recipes.push_back(
-            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012,
+            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
                       {
-                              {43, 0.0, 1.0, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
+                              {43, 0.0, 2.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
                               {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},
                               {50, 0.25, -1.5, 30.0, {-4, -3, -10, -12, -14, -16, -18, -20}, true},
                               {55, 0.38, -2.0, 26.0, {-6, -3, -10, -4, -14, -16, -18, -20}, true},

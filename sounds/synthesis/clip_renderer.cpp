@@ -64,15 +64,12 @@ double endLevelRelativeDb(std::span<const double> x) {
 
 // Time after the onset at which the voice's envelope sum is largest.
 double envelopePeakS(const VoiceParams& voice, double searchToS) {
-    double bestS = 0.0, best = -1.0;
-    for (double tS = 0.0; tS <= searchToS; tS += 0.0001) {
-        const double e = envelopeSum(voice, tS);
-        if (e > best) {
-            best = e;
-            bestS = tS;
-        }
-    }
-    return bestS;
+    std::vector<double> timesS;
+    for (int step = 0; step * 0.0001 <= searchToS; ++step)
+        timesS.push_back(step * 0.0001);
+    const std::vector<double> sums = envelopeSums(voice, timesS);
+    const auto largest = std::max_element(sums.begin(), sums.end());
+    return timesS[static_cast<std::size_t>(largest - sums.begin())];
 }
 
 // Root of a monotone f on [lo, hi] by regula falsi (Illinois); clamps where f has no sign change.
@@ -116,7 +113,9 @@ std::vector<VoiceParams> tunedVoices(const ClipRecipe& recipe, const Knobs& knob
     for (VoiceParams& voice : voices) {
         voice.slowDecayDbPerS *= knobs.decayScale;
         if (recipe.peakControl == ClipRecipe::PeakControl::FastStage) {
-            voice.fastWeight = std::max(knobs.peakiness, 0.0);
+            // The voice's own weight is the least its vertical polarisation carries, so that
+            // it always beats against the horizontal one.
+            voice.fastWeight += (0.97 - voice.fastWeight) * std::max(knobs.peakiness, 0.0);
             if (voice.alignAtPeak)
                 voice.phaseSpread = std::max(-knobs.peakiness, 0.0);
         } else if (voice.alignAtPeak) {

@@ -4,15 +4,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 
 namespace lyravox::synthesis {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Partials above this add nothing a listener hears from a guitar pickup or a room.
-constexpr double kHighestPartialHz = 7000.0;
-constexpr int kMostPartials = 100;
+constexpr int kMostPartials = 400;
+constexpr double kSampleRateForBodyHz = 44100.0;
+// Below this Q a mode only shapes the tone; it is too broad to be heard ringing.
+constexpr double kRingingQ = 5.0;
 
 double dbToAmplitude(double db) {
     return std::pow(10.0, db / 20.0);
@@ -23,43 +25,107 @@ double nepersPerS(double dbPerS) {
     return dbPerS * std::numbers::ln10 / 20.0;
 }
 
-struct Partial {
+// Band-pass biquad with 0 dB at its centre (the cookbook's constant-peak form), so a mode's gain
+// says how far it lifts the response there.
+struct BandPass {
+    double b0, b2, a1, a2;
+
+    BandPass(const BodyMode& mode, double sampleRateHz) {
+        const double w0 = kTwoPi * mode.frequencyHz / sampleRateHz;
+        const double alpha = std::sin(w0) / (2.0 * mode.q);
+        const double a0 = 1.0 + alpha;
+        b0 = alpha / a0;
+        b2 = -alpha / a0;
+        a1 = -2.0 * std::cos(w0) / a0;
+        a2 = (1.0 - alpha) / a0;
+    }
+
+    std::complex<double> response(double frequencyHz, double sampleRateHz) const {
+        const std::complex<double> z1 = std::polar(1.0, -kTwoPi * frequencyHz / sampleRateHz);
+        const std::complex<double> z2 = z1 * z1;
+        return (b0 + b2 * z2) / (1.0 + a1 * z1 + a2 * z2);
+    }
+};
+
+double modeLift(const BodyMode& mode) {
+    return dbToAmplitude(mode.gainDb) - 1.0;
+}
+
+// The body's response: 1 far from every mode, each mode adding its band-pass.
+double bodyResponse(const VoiceParams& voice, double frequencyHz) {
+    std::complex<double> h = 1.0;
+    for (const BodyMode& mode : voice.body)
+        h += modeLift(mode) *
+             BandPass(mode, kSampleRateForBodyHz).response(frequencyHz, kSampleRateForBodyHz);
+    const double r = voice.bodyLowCutHz / frequencyHz;
+    return std::abs(h) / std::sqrt(1.0 + r * r * r * r);
+}
+
+// How much of a ringing mode's band a partial at frequencyHz lies in (1 at its centre).
+double bodyCoupling(const VoiceParams& voice, double frequencyHz) {
+    double coupling = 0.0;
+    for (const BodyMode& mode : voice.body) {
+        if (mode.q < kRingingQ)
+            continue;
+        const double detuning =
+                mode.q * (frequencyHz / mode.frequencyHz - mode.frequencyHz / frequencyHz);
+        coupling += 1.0 / (1.0 + detuning * detuning);
+    }
+    return coupling;
+}
+
+// One decaying sinusoid: a polarisation of a partial, or a body mode.
+struct Component {
     double frequencyHz;
     double amplitude;
     double riseS;
-    double slowNepersPerS;
-    double fastNepersPerS;
+    double nepersPerS;
+    bool glides;  // follows the string's settling pitch; the body's modes do not
+    bool sameStartAsPrevious = false;  // the other polarisation of the same partial
 };
 
-std::vector<Partial> partialsOf(const VoiceParams& voice) {
-    std::vector<Partial> partials;
+std::vector<Component> componentsOf(const VoiceParams& voice) {
+    std::vector<Component> components;
+    // A stream of its own, so that the phases and the scrape do not depend on how many partials
+    // there are.
+    PseudoRandom random(voice.seed * 0x9E3779B97F4A7C15ULL + 7);
     const double gain = dbToAmplitude(voice.gainDb);
+    double strongest = 0.0;
     for (int k = 1; k <= kMostPartials; ++k) {
         const double frequencyHz = partialFrequencyHz(voice, k);
-        if (frequencyHz > kHighestPartialHz)
+        if (frequencyHz > voice.highestPartialHz)
             break;
-        const auto listed = static_cast<int>(voice.partialLevelsDb.size());
-        const double levelDb = k <= listed
-                                       ? voice.partialLevelsDb[k - 1]
-                                       : voice.partialLevelsDb.back() -
-                                                 voice.rolloffDbPerOctave *
-                                                         std::log2(static_cast<double>(k) / listed);
+        const double amplitude = gain * dbToAmplitude(partialLevelDb(voice, k));
+        strongest = std::max(strongest, amplitude);
+        const double scatter = 1.0 + voice.decayScatter * (2.0 * random.unit() - 1.0);
+        // The fundamental carries the pitch the ear and a tuner read, so its two polarisations
+        // lie closest together.
+        const double detuneHz =
+                voice.detuneMinHz +
+                (k == 1 ? 0.0 : (voice.detuneMaxHz - voice.detuneMinHz) * random.unit());
         const double slowDbPerS =
-                voice.slowDecayDbPerS * (1.0 + voice.decayGrowthPerPartial * (k - 1));
-        partials.push_back({frequencyHz, gain * dbToAmplitude(levelDb),
-                            voice.riseS / std::sqrt(static_cast<double>(k)), nepersPerS(slowDbPerS),
-                            nepersPerS(std::max(voice.fastDecayDbPerS, slowDbPerS))});
+                voice.slowDecayDbPerS * (1.0 + voice.decayGrowthPerPartial * (k - 1)) * scatter +
+                voice.bodyLossDbPerS * bodyCoupling(voice, frequencyHz);
+        const double rootK = std::sqrt(static_cast<double>(k));
+        components.push_back({frequencyHz, amplitude * (1.0 - voice.fastWeight),
+                              voice.riseS / rootK, nepersPerS(slowDbPerS), true});
+        components.push_back({frequencyHz + (random.unit() < 0.5 ? -detuneHz : detuneHz),
+                              amplitude * voice.fastWeight, voice.fastRiseS / rootK,
+                              nepersPerS(std::max(voice.fastDecayDbPerS, slowDbPerS)), true, true});
     }
-    return partials;
+    for (const BodyMode& mode : voice.body) {
+        if (mode.q < kRingingQ)
+            continue;
+        components.push_back({mode.frequencyHz,
+                              strongest * dbToAmplitude(mode.ringDb + voice.bodyDriveDb),
+                              voice.pickNoiseDurationS / 2.0,
+                              std::numbers::pi * mode.frequencyHz / mode.q, false});
+    }
+    return components;
 }
 
-double partialEnvelope(const VoiceParams& voice, const Partial& p, double tS) {
-    if (tS < 0.0)
-        return 0.0;
-    const double rise = 1.0 - std::exp(-tS / p.riseS);
-    return p.amplitude * rise *
-           ((1.0 - voice.fastWeight) * std::exp(-p.slowNepersPerS * tS) +
-            voice.fastWeight * std::exp(-p.fastNepersPerS * tS));
+double riseOf(const Component& c, double tS) {
+    return c.riseS > 0.0 ? 1.0 - std::exp(-tS / c.riseS) : 1.0;
 }
 
 // Time as the string's phase sees it: slightly ahead while the pitch glides down to rest.
@@ -89,18 +155,46 @@ double dampGain(const VoiceParams& voice, double tS) {
 double partialFrequencyHz(const VoiceParams& voice, int partial) {
     const double k = partial;
     const double b = voice.inharmonicity;
-    return k * voice.fundamentalHz * std::sqrt((1.0 + b * k * k) / (1.0 + b));
+    return k * voice.fundamentalHz * std::exp2(voice.tuningCents / 1200.0) *
+           std::sqrt((1.0 + b * k * k) / (1.0 + b));
 }
 
-double envelopeSum(const VoiceParams& voice, double tS) {
-    double sum = 0.0;
-    for (const Partial& p : partialsOf(voice))
-        sum += partialEnvelope(voice, p, tS);
-    return sum * dampGain(voice, tS);
+double partialLevelDb(const VoiceParams& voice, int partial) {
+    const auto listed = static_cast<int>(voice.partialLevelsDb.size());
+    if (listed > 0) {
+        if (partial <= listed)
+            return voice.partialLevelsDb[static_cast<std::size_t>(partial - 1)];
+        return voice.partialLevelsDb.back() -
+               voice.rolloffDbPerOctave * std::log2(static_cast<double>(partial) / listed);
+    }
+    // A string pulled aside at one point: the partials whose node lies there are not excited.
+    const double comb =
+            std::abs(std::sin(std::numbers::pi * partial * voice.pluckPositionFraction));
+    const double trimDb = partial <= static_cast<int>(voice.partialTrimDb.size())
+                                  ? voice.partialTrimDb[static_cast<std::size_t>(partial - 1)]
+                                  : 0.0;
+    return trimDb + 20.0 * std::log10(std::max(comb, 1e-4)) -
+           voice.excitationRolloffDbPerOctave * std::log2(static_cast<double>(partial)) +
+           20.0 * std::log10(bodyResponse(voice, partialFrequencyHz(voice, partial)));
+}
+
+std::vector<double> envelopeSums(const VoiceParams& voice, std::span<const double> timesS) {
+    const std::vector<Component> components = componentsOf(voice);
+    std::vector<double> sums;
+    sums.reserve(timesS.size());
+    for (const double tS : timesS) {
+        double sum = 0.0;
+        if (tS >= 0.0) {
+            for (const Component& c : components)
+                sum += c.amplitude * riseOf(c, tS) * std::exp(-c.nepersPerS * tS);
+        }
+        sums.push_back(sum * dampGain(voice, tS));
+    }
+    return sums;
 }
 
 void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice) {
-    const std::vector<Partial> partials = partialsOf(voice);
+    const std::vector<Component> components = componentsOf(voice);
     PseudoRandom random(voice.seed);
 
     const auto firstSample =
@@ -112,9 +206,10 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
 
     // What every partial shares, per sample: the gliding time base and the gain of the pick's
     // release and of a muting finger.
-    std::vector<double> warpS(length), gain(length);
+    std::vector<double> warpS(length), plainS(length), gain(length);
     for (std::size_t i = 0; i < length; ++i) {
         const double tS = firstTimeS + static_cast<double>(i) / sampleRateHz;
+        plainS[i] = tS;
         warpS[i] = warpedTimeS(voice, tS);
         const double ramp = tS < voice.pickRampS
                                     ? 0.5 - 0.5 * std::cos(std::numbers::pi * tS / voice.pickRampS)
@@ -123,46 +218,85 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
     }
 
     double strongest = 0.0;
-    for (const Partial& p : partials)
-        strongest = std::max(strongest, p.amplitude);
+    for (const Component& c : components)
+        strongest = std::max(strongest, c.amplitude);
     const double inaudible = strongest * 1e-5;
 
     std::vector<double> voiceSamples(length, 0.0);
-    const double alignWarpS = warpedTimeS(voice, voice.peakAlignS - voice.onsetS);
-    for (const Partial& p : partials) {
-        const double scatter = kTwoPi * (random.unit() - 0.5);
-        const double phase = voice.alignAtPeak ? -kTwoPi * p.frequencyHz * alignWarpS +
-                                                         voice.phaseSpread * scatter
-                                               : scatter;
+    const double alignS = voice.peakAlignS - voice.onsetS;
+    const double alignWarpS = warpedTimeS(voice, alignS);
+    const double octavesSpanned =
+            std::max(1.0, std::log2(voice.highestPartialHz / voice.fundamentalHz));
+    double randomPhase = 0.0;
+    for (const Component& c : components) {
+        const std::vector<double>& timeS = c.glides ? warpS : plainS;
+        const double height = std::log2(c.frequencyHz / voice.fundamentalHz) / octavesSpanned;
+        // Both polarisations of a partial start from the same pluck, in phase.
+        if (!c.sameStartAsPrevious)
+            randomPhase = kTwoPi * (random.unit() - 0.5);
+        const double spread = voice.spreadFromTop
+                                      ? std::clamp(height + 2.0 * voice.phaseSpread - 1.0, 0.0, 1.0)
+                                      : voice.phaseSpread;
+        const double phase = voice.alignAtPeak && c.frequencyHz <= voice.alignedUpToHz
+                                     ? -kTwoPi * c.frequencyHz * (c.glides ? alignWarpS : alignS) +
+                                               spread * randomPhase
+                                     : randomPhase;
         // Envelopes advance by one constant factor per sample instead of an exp() per sample.
-        double slow =
-                p.amplitude * (1.0 - voice.fastWeight) * std::exp(-p.slowNepersPerS * firstTimeS);
-        double fast = p.amplitude * voice.fastWeight * std::exp(-p.fastNepersPerS * firstTimeS);
-        double riseRemainder = std::exp(-firstTimeS / p.riseS);
-        const double slowStep = std::exp(-p.slowNepersPerS / sampleRateHz);
-        const double fastStep = std::exp(-p.fastNepersPerS / sampleRateHz);
-        const double riseStep = std::exp(-1.0 / (p.riseS * sampleRateHz));
-        for (std::size_t i = 0; i < length && (riseRemainder > 0.5 || slow + fast > inaudible);
-             ++i) {
-            voiceSamples[i] += (1.0 - riseRemainder) * (slow + fast) *
-                               std::cos(kTwoPi * p.frequencyHz * warpS[i] + phase);
-            slow *= slowStep;
-            fast *= fastStep;
+        double level = c.amplitude * std::exp(-c.nepersPerS * firstTimeS);
+        double riseRemainder = c.riseS > 0.0 ? std::exp(-firstTimeS / c.riseS) : 0.0;
+        const double levelStep = std::exp(-c.nepersPerS / sampleRateHz);
+        const double riseStep = c.riseS > 0.0 ? std::exp(-1.0 / (c.riseS * sampleRateHz)) : 0.0;
+        for (std::size_t i = 0; i < length && (riseRemainder > 0.5 || level > inaudible); ++i) {
+            voiceSamples[i] += (1.0 - riseRemainder) * level *
+                               std::cos(kTwoPi * c.frequencyHz * timeS[i] + phase);
+            level *= levelStep;
             riseRemainder *= riseStep;
         }
     }
 
-    // The pick's click: low-passed noise dying within milliseconds, a dull knock rather than hiss.
-    const double noiseAmplitude = voice.pickNoiseLevel * strongest;
-    const double noiseSmoothing = std::exp(-kTwoPi * 2500.0 / sampleRateHz);
-    const double noiseStep = std::exp(-1.0 / (voice.pickNoiseDecayS * sampleRateHz));
-    double noiseEnvelope = noiseAmplitude * std::exp(-firstTimeS / voice.pickNoiseDecayS);
-    double noiseState = 0.0;
-    for (std::size_t i = 0; i < length && noiseEnvelope > inaudible; ++i) {
-        noiseState =
-                noiseSmoothing * noiseState + (1.0 - noiseSmoothing) * (2.0 * random.unit() - 1.0);
-        voiceSamples[i] += 4.0 * noiseEnvelope * noiseState;
-        noiseEnvelope *= noiseStep;
+    // The pick's scrape: a short burst of broadband noise, heard through the body like the string.
+    if (voice.pickNoiseLevel > 0.0 && voice.pickNoiseDurationS > 0.0) {
+        const auto burst = std::min(
+                length, static_cast<std::size_t>(voice.pickNoiseDurationS * sampleRateHz) + 1);
+        std::vector<double> noise(length, 0.0);
+        for (std::size_t i = 0; i < burst; ++i) {
+            const double tS = plainS[i];
+            if (tS < 0.0 || tS > voice.pickNoiseDurationS)
+                continue;
+            const double window = 0.5 - 0.5 * std::cos(kTwoPi * tS / voice.pickNoiseDurationS);
+            noise[i] = window * (2.0 * random.unit() - 1.0);
+        }
+        // A gentle tilt, as the string's own partials fall with frequency.
+        const double tilt = std::exp(-kTwoPi * 3000.0 / sampleRateHz);
+        double tilted = 0.0;
+        std::vector<double> heard(length, 0.0);
+        for (std::size_t i = 0; i < length; ++i) {
+            tilted = tilt * tilted + (1.0 - tilt) * noise[i];
+            heard[i] = tilted;
+        }
+        std::vector<double> body = heard;
+        for (const BodyMode& mode : voice.body) {
+            const BandPass bp(mode, sampleRateHz);
+            const double lift = modeLift(mode);
+            double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+            for (std::size_t i = 0; i < length; ++i) {
+                const double y = bp.b0 * heard[i] + bp.b2 * x2 - bp.a1 * y1 - bp.a2 * y2;
+                x2 = x1;
+                x1 = heard[i];
+                y2 = y1;
+                y1 = y;
+                body[i] += lift * y;
+            }
+        }
+        double noiseRms = 0.0;
+        for (std::size_t i = 0; i < burst; ++i)
+            noiseRms += body[i] * body[i];
+        noiseRms = std::sqrt(noiseRms / static_cast<double>(std::max<std::size_t>(burst, 1)));
+        if (noiseRms > 0.0) {
+            const double scale = voice.pickNoiseLevel * strongest / noiseRms;
+            for (std::size_t i = 0; i < length; ++i)
+                voiceSamples[i] += scale * body[i];
+        }
     }
 
     for (std::size_t i = 0; i < length; ++i)
