@@ -8,9 +8,9 @@
 // the short rest (idle machine and loaded), recorded at the sink, with the underruns the output
 // counted and those the daemon's profiler saw. Prints `name value unit` lines.
 //
-//   bench_pipewire_output [--dropouts-only] [OUTPUT ...]
+//   bench_pipewire_output [--dropouts-only | --latency-only] [OUTPUT ...]
 //       OUTPUT: only these (sdl_pulse, sdl_pipewire, pipewire, pipewire_q512)
-//       --dropouts-only: only the dropout loop
+//       --dropouts-only: only the dropout loop; --latency-only: only click to heard
 //   LYRAVOX_BENCH_DROPOUT_SECONDS: the dropout loop's length (default 20 s; 600 by hand)
 #include "bench/pipewire_graph_profiler.h"
 #include "bench/sink_dropouts.h"
@@ -527,7 +527,11 @@ int main(int argc, char** argv) {
     const bool dropoutsOnly = dropoutsOnlyAt != chosen.end();
     if (dropoutsOnly)
         chosen.erase(dropoutsOnlyAt);
-    if (!dropoutsOnly) {
+    const auto latencyOnlyAt = std::find(chosen.begin(), chosen.end(), "--latency-only");
+    const bool latencyOnly = latencyOnlyAt != chosen.end();
+    if (latencyOnly)
+        chosen.erase(latencyOnlyAt);
+    if (!dropoutsOnly && !latencyOnly) {
         std::this_thread::sleep_for(kIdleSettle);
         idleCost("no_client", server);
     }
@@ -541,6 +545,11 @@ int main(int argc, char** argv) {
             continue;
         }
         const bool native = dynamic_cast<PipeWireSoundOutput*>(output.get()) != nullptr;
+        if (latencyOnly) {
+            printLoadAverage(kind.label);
+            warmLatency(kind, *output);
+            continue;
+        }
         if (!dropoutsOnly) {
             printLoadAverage(kind.label);
             warmLatency(kind, *output);
