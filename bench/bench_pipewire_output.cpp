@@ -9,7 +9,7 @@
 // counted and those the daemon's profiler saw. Prints `name value unit` lines.
 //
 //   bench_pipewire_output [--dropouts-only | --latency-only] [OUTPUT ...]
-//       OUTPUT: only these (sdl_pulse, sdl_pipewire, pipewire, pipewire_q512)
+//       OUTPUT: only these (sdl_pulse, sdl_pipewire, pipewire, pipewire_q256)
 //       --dropouts-only: only the dropout loop; --latency-only: only click to heard
 //   LYRAVOX_BENCH_DROPOUT_SECONDS: the dropout loop's length (default 20 s; 600 by hand)
 #include "bench/pipewire_graph_profiler.h"
@@ -125,11 +125,11 @@ std::vector<OutputKind> outputKinds() {
             {"sdl_pulse", sdl("pulseaudio")},
             {"sdl_pipewire", sdl("pipewire")},
             {"pipewire", [] { return lyravox::platform::makePipeWireSoundOutput(); }},
-            // With twice the output's graph cycle, for comparison: slower, no fewer dropouts.
-            {"pipewire_q512",
+            // With half the output's graph cycle: quicker, but more dropouts on a busy machine.
+            {"pipewire_q256",
              []() -> std::unique_ptr<SoundOutput> {
                  PipeWireSoundOutput::Options options;
-                 options.quantumFrames = 512;
+                 options.quantumFrames = 256;
                  return PipeWireSoundOutput::connect(options);
              }},
     };

@@ -23,12 +23,12 @@ namespace lyravox::platform {
 class PipeWireSoundOutput final : public SoundOutput {
 public:
     struct Options {
-        // Frames per graph cycle the stream asks for (5.8 ms; a click is heard about two cycles
-        // and a margin later, 14.6 ms). With a real-time data thread 256 frames drop out no more
-        // often than 512 on a busy two-core machine: what dropouts remain there are stalls of
-        // the whole machine that no cycle length covers. Without real time both drop out
-        // hundreds of times a minute.
-        std::uint32_t quantumFrames = 256;
+        // Frames per graph cycle the stream asks for (11.6 ms; a click is heard two cycles and a
+        // margin later, 26.2 ms). 256 frames would give 14.6 ms, but on a busy two-core machine,
+        // even with a real-time data thread, they dropped out several times as often as 512
+        // (a graph cycle missed whenever the daemon's own thread woke a few milliseconds late);
+        // a dropout is heard, eleven milliseconds more before a click's sound are not.
+        std::uint32_t quantumFrames = 512;
     };
 
     ~PipeWireSoundOutput() override;
