@@ -51,8 +51,9 @@ run-without-test-packages: deps
 	cmake --build $(NO_TEST_PACKAGES_DIR) -j$(JOBS) --target lyravox
 	bash tools/check-program-starts.sh $(NO_TEST_PACKAGES_DIR)/app/lyravox
 
-# ThreadSanitizer builds only the two-thread tests (labelled tsan), which link no clip library,
-# so it renders no clips.
+# ThreadSanitizer builds only the thread tests (labelled tsan): ClipStream's two threads, and the
+# native PipeWire output's three against a private daemon. They link no clip library, so it
+# renders no clips.
 test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.txt
 	$(MAKE) format-check
 	$(MAKE) run-without-test-packages
@@ -60,7 +61,7 @@ test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.tx
 	# The sound tests hear real servers on a shared machine: a server hiccup that no report shows
 	# can move one interval by a few milliseconds, so a failing test gets one more run.
 	ctest --preset asan --repeat until-pass:2
-	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test
+	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test pipewire_threads_test
 	ctest --preset tsan -L tsan
 	$(MAKE) package
 	ctest --preset release -L "package|packaging"

@@ -4,9 +4,16 @@
 // what an idle program costs the machine and whether the sink suspends, how the first start
 // after idle sounds, and how soon a restarted daemon is heard again. Every heard time comes from
 // the graph's own clock, captured at the sink. Outputs: SDL through the pulse layer, SDL's own
-// PipeWire driver, and the native PipeWire output. Prints `name value unit` lines.
+// PipeWire driver, and the native PipeWire output. For the native output also a dropout loop at
+// the short rest (idle machine and loaded), recorded at the sink, with the underruns the output
+// counted and those the daemon's profiler saw. Prints `name value unit` lines.
 //
-//   bench_pipewire_output [OUTPUT ...]   only these (sdl_pulse, sdl_pipewire, pipewire)
+//   bench_pipewire_output [--dropouts-only | --latency-only] [OUTPUT ...]
+//       OUTPUT: only these (sdl_pulse, sdl_pipewire, pipewire, pipewire_q256)
+//       --dropouts-only: only the dropout loop; --latency-only: only click to heard
+//   LYRAVOX_BENCH_DROPOUT_SECONDS: the dropout loop's length (default 20 s; 600 by hand)
+#include "bench/pipewire_graph_profiler.h"
+#include "bench/sink_dropouts.h"
 #include "platform/pcm_clip.h"
 #include "platform/pipewire_sound_output.h"
 #include "platform/sdl_audio_setup.h"
@@ -62,6 +69,14 @@ constexpr std::size_t kClipFrames = 441;
 constexpr auto kIdleSettle = 16s;  // Past the output's 10 s and wireplumber's 5 s.
 constexpr auto kIdleMeasure = 10s;
 constexpr auto kRecoveryLimit = 5s;
+
+// The machine is shared: each group of figures says how busy it was when they were taken.
+void printLoadAverage(const std::string& label) {
+    std::ifstream in("/proc/loadavg");
+    double oneMinute = 0;
+    if (in >> oneMinute)
+        std::printf("%s_loadavg_1min %.2f load\n", label.c_str(), oneMinute);
+}
 
 std::int64_t nsOf(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
@@ -407,6 +422,89 @@ void recovery(const OutputKind& kind, SoundOutput& output, PipeWireTestServer& s
     std::fflush(stdout);
 }
 
+// A loop at the short rest for `seconds`, every start's clip sounding until the next start, so
+// any dropout is a hole in the recording; with the output's and the daemon's counts beside it.
+void dropouts(const OutputKind& kind, SoundOutput& output, bool loaded, int seconds) {
+    const std::string label = kind.label + (loaded ? "_dropouts_loaded" : "_dropouts_idle_machine");
+    printLoadAverage(label);
+    std::optional<BusyProcesses> busy;
+    if (loaded)
+        busy.emplace(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    const lyravox::bench::GraphProfiler profiler("lyravox");
+    lyravox::bench::MachineStallProbe stallProbe;
+    SinkCapture capture(static_cast<std::size_t>(seconds + 4) * kRateHz);
+    if (!capture.waitUntilRecording()) {
+        std::printf("%s_capture_failed 1 flag\n", label.c_str());
+        return;
+    }
+    const auto clips = lyravox::bench::dropoutClips();
+    const auto underrunsBefore = output.underrunCount();
+    PipeWireSoundOutput::Underruns underrunsBy;
+    if (auto* native = dynamic_cast<PipeWireSoundOutput*>(&output))
+        underrunsBy = native->underruns();
+    const auto profiledBefore = profiler.counts();
+    const auto began = Clock::now();
+    auto due = began + 100ms;
+    for (int i = 0; i < seconds; ++i) {
+        std::this_thread::sleep_until(due);
+        output.play(clips[static_cast<std::size_t>(i) % clips.size()], nsOf(due));
+        due += kRest;
+    }
+    // The last clip to its end.
+    std::this_thread::sleep_for(1400ms);
+    const double minutes = std::chrono::duration<double>(Clock::now() - began).count() / 60;
+    const auto profiled = profiler.counts();
+    capture.stop();
+    stallProbe.stop();
+    busy.reset();
+    const lyravox::bench::DropoutCount count =
+            lyravox::bench::countDropouts(capture.samples(), true);
+    const auto holesInStalls =
+            std::count_if(count.holeFrames.begin(), count.holeFrames.end(), [&](std::size_t frame) {
+                return stallProbe.near(capture.heardTimeNs(frame));
+            });
+    const char* l = label.c_str();
+    std::printf("%s_minutes %.2f min\n", l, minutes);
+    std::printf("%s_clips_heard %d clips\n", l, count.clipsHeard);
+    std::printf("%s_clips_with_holes %d clips\n", l, count.clipsWithHoles);
+    std::printf("%s_holes %d holes\n", l, count.holes);
+    std::printf("%s_missing_frames %lld frames\n", l, static_cast<long long>(count.missingFrames));
+    std::printf("%s_holes_outside_machine_stalls %td holes\n", l,
+                static_cast<std::ptrdiff_t>(count.holeFrames.size()) - holesInStalls);
+    std::printf("%s_machine_stalls_over_3ms %zu stalls\n", l, stallProbe.stalls().size());
+    std::printf("%s_machine_stall_max %.1f ms\n", l,
+                static_cast<double>(stallProbe.longestNs()) / 1e6);
+    std::printf("%s_capture_missed_cycles %llu cycles\n", l,
+                static_cast<unsigned long long>(capture.missedCycles()));
+    std::printf("%s_output_underruns_per_minute %.2f underruns/min\n", l,
+                static_cast<double>(output.underrunCount() - underrunsBefore) / minutes);
+    if (auto* native = dynamic_cast<PipeWireSoundOutput*>(&output)) {
+        const PipeWireSoundOutput::Underruns u = native->underruns();
+        std::printf("%s_output_underruns_missed_graph_cycles %llu cycles\n", l,
+                    static_cast<unsigned long long>(u.missedGraphCycles -
+                                                    underrunsBy.missedGraphCycles));
+        std::printf("%s_output_underruns_without_buffer %llu cycles\n", l,
+                    static_cast<unsigned long long>(u.cyclesWithoutBuffer -
+                                                    underrunsBy.cyclesWithoutBuffer));
+        std::printf("%s_output_underruns_late_renders %llu renders\n", l,
+                    static_cast<unsigned long long>(u.lateRenders - underrunsBy.lateRenders));
+    }
+    if (!profiler.attached()) {
+        std::printf("%s_server_profiler_missing 1 flag\n", l);
+    } else {
+        std::printf("%s_server_late_cycles_per_minute %.2f cycles/min\n", l,
+                    static_cast<double>(profiled.nodeLateCycles - profiledBefore.nodeLateCycles) /
+                            minutes);
+        std::printf("%s_server_xruns_per_minute %.2f xruns/min\n", l,
+                    static_cast<double>(profiled.driverXruns - profiledBefore.driverXruns) /
+                            minutes);
+        std::printf(
+                "%s_server_profiled_cycles %llu cycles\n", l,
+                static_cast<unsigned long long>(profiled.nodeCycles - profiledBefore.nodeCycles));
+    }
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -423,10 +521,21 @@ int main(int argc, char** argv) {
         return 0;
     }
     server.useFromThisProcess();
-    std::this_thread::sleep_for(kIdleSettle);
-    idleCost("no_client", server);
+    const int dropoutSeconds = lyravox::bench::dropoutSeconds("bench_pipewire_output");
+    std::vector<std::string_view> chosen(argv + 1, argv + argc);
+    const auto dropoutsOnlyAt = std::find(chosen.begin(), chosen.end(), "--dropouts-only");
+    const bool dropoutsOnly = dropoutsOnlyAt != chosen.end();
+    if (dropoutsOnly)
+        chosen.erase(dropoutsOnlyAt);
+    const auto latencyOnlyAt = std::find(chosen.begin(), chosen.end(), "--latency-only");
+    const bool latencyOnly = latencyOnlyAt != chosen.end();
+    if (latencyOnly)
+        chosen.erase(latencyOnlyAt);
+    if (!dropoutsOnly && !latencyOnly) {
+        std::this_thread::sleep_for(kIdleSettle);
+        idleCost("no_client", server);
+    }
 
-    const std::vector<std::string_view> chosen(argv + 1, argv + argc);
     for (const OutputKind& kind : outputKinds()) {
         if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), kind.label) == chosen.end())
             continue;
@@ -435,11 +544,26 @@ int main(int argc, char** argv) {
             std::printf("%s_unavailable 1 flag\n", kind.label.c_str());
             continue;
         }
-        warmLatency(kind, *output);
-        restRhythm(kind, *output, false);
-        restRhythm(kind, *output, true);
-        idleAndWake(kind, *output, server);
-        recovery(kind, *output, server);
+        const bool native = dynamic_cast<PipeWireSoundOutput*>(output.get()) != nullptr;
+        if (latencyOnly) {
+            printLoadAverage(kind.label);
+            warmLatency(kind, *output);
+            continue;
+        }
+        if (!dropoutsOnly) {
+            printLoadAverage(kind.label);
+            warmLatency(kind, *output);
+            restRhythm(kind, *output, false);
+            restRhythm(kind, *output, true);
+        }
+        if (native) {
+            dropouts(kind, *output, false, dropoutSeconds);
+            dropouts(kind, *output, true, dropoutSeconds);
+        }
+        if (!dropoutsOnly) {
+            idleAndWake(kind, *output, server);
+            recovery(kind, *output, server);
+        }
         output.reset();
     }
     static_cast<void>(server.stop(PipeWireTestServer::Stop::Term));

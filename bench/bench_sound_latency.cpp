@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -325,8 +326,20 @@ void printHeardFigures(std::span<const std::int16_t> monitor,
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1)
-        startCount = std::clamp(std::atoi(argv[1]), 1, kDefaultStartCount);
+    if (argc > 1) {
+        const std::string_view text(argv[1]);
+        int count = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+        if (error != std::errc() || end != text.data() + text.size() || count < 1 ||
+            count > kDefaultStartCount) {
+            std::fprintf(stderr,
+                         "bench_sound_latency: the start count must be a whole number from 1 to "
+                         "%d, not \"%s\"\nusage: bench_sound_latency [STARTS]\n",
+                         kDefaultStartCount, argv[1]);
+            return 2;
+        }
+        startCount = count;
+    }
     // As the sound output does: signals stay with the benchmark, the same server buffer.
     lyravox::platform::prepareSdlAudio();
     std::printf(

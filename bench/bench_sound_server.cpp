@@ -3,10 +3,14 @@
 // exact a rhythm of starts is (idle machine, and with a busy process on each core), what the
 // output costs while idle and whether the server can suspend its sink, the first start after
 // idle, and how soon a restarted server is heard again. Every figure is per output:
-// `bench_sound_server [pulseaudio|sdl ...] [--starts N] [--call-times]` (default: both, 100
-// starts); --call-times hands each start over with the time it was made instead of the time it
-// was due, as the program did before starts carried their due time.
+// `bench_sound_server [pulseaudio|sdl ...] [--starts N] [--call-times] [--dropouts-only]`
+// (default: both, 100 starts); --call-times hands each start over with the time it was made
+// instead of the time it was due, as the program did before starts carried their due time. For
+// the native output also a dropout loop at the short rest (idle machine and loaded), recorded at
+// the sink, with the underruns the output and the server counted; its length is
+// LYRAVOX_BENCH_DROPOUT_SECONDS (default 20 s; 600 by hand); --dropouts-only runs only that.
 // Prints `name value unit` lines.
+#include "bench/sink_dropouts.h"
 #include "platform/output_headroom.h"
 #include "platform/pulse_sound_output.h"
 #include "platform/sound_output.h"
@@ -15,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -30,6 +35,7 @@
 #include <pulse/simple.h>
 #include <span>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -162,6 +168,8 @@ std::optional<std::int64_t> onsetOf(const std::vector<std::int16_t>& samples, co
 }
 
 // CPU seconds and context switches (each a wake-up or a preemption) of a process, all threads.
+// Time on a CPU comes from schedstat, in nanoseconds: the clock ticks of /proc/PID/stat cannot
+// tell 0.05 % of a core from 0.1 % over ten seconds.
 struct ProcessUse {
     double cpuSeconds = 0;
     long long switches = 0;
@@ -172,22 +180,10 @@ ProcessUse processUse(pid_t pid) {
     const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream stat(task.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), {});
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::vector<std::string> fields;
-        std::size_t at = close + 2;
-        while (at < text.size()) {
-            const std::size_t end = std::min(text.find(' ', at), text.size());
-            fields.push_back(text.substr(at, end - at));
-            at = end + 1;
-        }
-        // Fields after the name: state is 0, utime 11, stime 12.
-        if (fields.size() > 12)
-            use.cpuSeconds += (std::stod(fields[11]) + std::stod(fields[12])) /
-                              static_cast<double>(::sysconf(_SC_CLK_TCK));
+        std::ifstream schedstat(task.path() / "schedstat");
+        unsigned long long onCpuNs = 0;
+        if (schedstat >> onCpuNs)
+            use.cpuSeconds += static_cast<double>(onCpuNs) / 1e9;
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);)
             if (line.starts_with("voluntary_ctxt_switches:") ||
@@ -234,6 +230,15 @@ private:
 };
 
 bool passCallTimes = false;
+bool dropoutsOnly = false;
+
+// The machine is shared: each group of figures says how busy it was when they were taken.
+void printLoadAverage(const std::string& label) {
+    std::ifstream in("/proc/loadavg");
+    double oneMinute = 0;
+    if (in >> oneMinute)
+        std::printf("%sloadavg_1min %.2f load\n", label.c_str(), oneMinute);
+}
 
 void sleepUntil(SteadyTimeNs timeNs) {
     std::this_thread::sleep_until(
@@ -243,6 +248,9 @@ void sleepUntil(SteadyTimeNs timeNs) {
 struct Heard {
     std::vector<double> latenciesMs;
     std::vector<double> intervalErrorsMs;
+    // How late this thread, the user interface's stand-in, woke for each start: a start made
+    // later than the output's fixed delay cannot be heard on time.
+    std::vector<double> callLateMs;
     int missing = 0;
 };
 
@@ -261,6 +269,7 @@ Heard playAndHear(SoundOutput& output, const PulseTestServer& server, int count,
     for (int i = 0; i < count; ++i) {
         clips.push_back(markedClip(i));
         sleepUntil(nextNs);
+        heard.callLateMs.push_back(static_cast<double>(steadyNowNs() - nextNs) / 1e6);
         const SteadyTimeNs startNs = intervalNs > 0 && !passCallTimes ? nextNs : steadyNowNs();
         output.play(clips.back(), startNs);
         dueNs.push_back(startNs);
@@ -288,7 +297,68 @@ Heard playAndHear(SoundOutput& output, const PulseTestServer& server, int count,
     return heard;
 }
 
-void benchOutput(const std::string& backend, int rhythmStarts) {
+// A loop at the short rest for `seconds`, every start's clip sounding until the next start, so
+// any dropout is a hole in the recording; with the output's and the server's counts beside it.
+void dropouts(SoundOutput& output, const PulseTestServer& server, const std::string& prefix,
+              bool loaded, int seconds) {
+    const std::string label = prefix + (loaded ? "dropouts_loaded_" : "dropouts_idle_machine_");
+    const char* l = label.c_str();
+    printLoadAverage(label);
+    std::optional<BusyCores> busy;
+    if (loaded)
+        busy.emplace();
+    auto* pulse = dynamic_cast<lyravox::platform::PulseSoundOutput*>(&output);
+    const std::uint64_t underrunsBefore = output.underrunCount();
+    const std::uint64_t serverUnderrunsBefore = pulse != nullptr ? pulse->serverUnderrunCount() : 0;
+    lyravox::bench::MachineStallProbe stallProbe;
+    TimedRecording recording(server.address());
+    if (!recording.ok()) {
+        std::printf("%scapture_failed 1 flag\n", l);
+        return;
+    }
+    std::this_thread::sleep_for(300ms);
+    const auto clips = lyravox::bench::dropoutClips();
+    const SteadyTimeNs beganNs = steadyNowNs();
+    SteadyTimeNs dueNs = beganNs + 100'000'000;
+    for (int i = 0; i < seconds; ++i) {
+        sleepUntil(dueNs);
+        output.play(clips[static_cast<std::size_t>(i) % clips.size()], dueNs);
+        dueNs += kShortRestNs;
+    }
+    // The last clip to its end.
+    std::this_thread::sleep_for(1400ms);
+    const double minutes = static_cast<double>(steadyNowNs() - beganNs) / 60e9;
+    recording.stop();
+    stallProbe.stop();
+    busy.reset();
+    const lyravox::bench::DropoutCount count =
+            lyravox::bench::countDropouts(recording.samples(), withHeadroom);
+    const SteadyTimeNs firstHeardNs = count.holeFrames.empty() ? 0 : recording.heardNs(0);
+    const auto holesInStalls =
+            std::count_if(count.holeFrames.begin(), count.holeFrames.end(), [&](std::size_t f) {
+                return stallProbe.near(firstHeardNs +
+                                       static_cast<SteadyTimeNs>(f) * kNsPerSecond / kSinkRateHz);
+            });
+    std::printf("%sminutes %.2f min\n", l, minutes);
+    std::printf("%sclips_heard %d clips\n", l, count.clipsHeard);
+    std::printf("%sclips_with_holes %d clips\n", l, count.clipsWithHoles);
+    std::printf("%sholes %d holes\n", l, count.holes);
+    std::printf("%smissing_frames %lld frames\n", l, static_cast<long long>(count.missingFrames));
+    std::printf("%sholes_outside_machine_stalls %td holes\n", l,
+                static_cast<std::ptrdiff_t>(count.holeFrames.size()) - holesInStalls);
+    std::printf("%smachine_stalls_over_3ms %zu stalls\n", l, stallProbe.stalls().size());
+    std::printf("%smachine_stall_max %.1f ms\n", l,
+                static_cast<double>(stallProbe.longestNs()) / 1e6);
+    std::printf("%soutput_underruns_per_minute %.2f underruns/min\n", l,
+                static_cast<double>(output.underrunCount() - underrunsBefore) / minutes);
+    if (pulse != nullptr)
+        std::printf("%sserver_underruns_per_minute %.2f underruns/min\n", l,
+                    static_cast<double>(pulse->serverUnderrunCount() - serverUnderrunsBefore) /
+                            minutes);
+    std::fflush(stdout);
+}
+
+void benchOutput(const std::string& backend, int rhythmStarts, int dropoutSeconds) {
     const std::string p = "sound_" + backend + (passCallTimes ? "_call_times_" : "_");
     PulseTestServer server(
             PulseTestServer::Options{.suspendAfterIdleSeconds = kSuspendAfterIdleSeconds});
@@ -301,6 +371,21 @@ void benchOutput(const std::string& backend, int rhythmStarts) {
     ::setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
     ::setenv(lyravox::platform::kSoundBackendVariable, backend.c_str(), 1);
     const pid_t serverProcess = serverPid(server);
+
+    if (dropoutsOnly) {
+        std::unique_ptr<SoundOutput> output = lyravox::platform::makeSoundOutput();
+        if (output->backendName() != backend) {
+            std::printf("%sunavailable 1 flag\n", p.c_str());
+            return;
+        }
+        withHeadroom = backend != "sdl";
+        output->open();
+        std::this_thread::sleep_for(kWarmUp);
+        dropouts(*output, server, p, false, dropoutSeconds);
+        dropouts(*output, server, p, true, dropoutSeconds);
+        return;
+    }
+    printLoadAverage(p);
 
     // The server alone, before any client.
     std::this_thread::sleep_for(static_cast<std::chrono::seconds>(kSuspendAfterIdleSeconds + 1));
@@ -341,12 +426,22 @@ void benchOutput(const std::string& backend, int rhythmStarts) {
                     quantile(rhythm.intervalErrorsMs, 0.99));
         std::printf("%sinterval_error_max %.3f ms\n", q.c_str(),
                     quantile(rhythm.intervalErrorsMs, 1.0));
+        std::printf("%sintervals_off_by_over_1ms %td intervals\n", q.c_str(),
+                    std::count_if(rhythm.intervalErrorsMs.begin(), rhythm.intervalErrorsMs.end(),
+                                  [](double e) { return e > 1.0; }));
+        std::printf("%scall_late_p99 %.3f ms\n", q.c_str(), quantile(rhythm.callLateMs, 0.99));
+        std::printf("%scall_late_max %.3f ms\n", q.c_str(), quantile(rhythm.callLateMs, 1.0));
         std::printf("%smissing_starts %d starts\n", q.c_str(), rhythm.missing);
         std::printf("%sunderruns %.2f per_minute\n", q.c_str(),
                     static_cast<double>(output->underrunCount() - underrunsBefore) / minutes);
         if (auto* pulse = dynamic_cast<lyravox::platform::PulseSoundOutput*>(output.get()))
             std::printf("%sserver_underruns_so_far %llu underruns\n", q.c_str(),
                         static_cast<unsigned long long>(pulse->serverUnderrunCount()));
+    }
+
+    if (backend != "sdl") {
+        dropouts(*output, server, p, false, dropoutSeconds);
+        dropouts(*output, server, p, true, dropoutSeconds);
     }
 
     // Idle: well past the idle stop and the server's suspend time.
@@ -426,14 +521,26 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--call-times")
             passCallTimes = true;
-        else if (arg == "--starts" && i + 1 < argc)
-            rhythmStarts = std::max(3, std::atoi(argv[++i]));
-        else
+        else if (arg == "--dropouts-only")
+            dropoutsOnly = true;
+        else if (arg == "--starts" && i + 1 < argc) {
+            const std::string_view text(argv[++i]);
+            const auto [end, error] =
+                    std::from_chars(text.data(), text.data() + text.size(), rhythmStarts);
+            if (error != std::errc() || end != text.data() + text.size() || rhythmStarts < 3) {
+                std::fprintf(stderr,
+                             "bench_sound_server: --starts needs a whole number of at least 3, "
+                             "not \"%s\"\n",
+                             argv[i]);
+                return 2;
+            }
+        } else
             backends.push_back(arg);
     }
+    const int dropoutSeconds = lyravox::bench::dropoutSeconds("bench_sound_server");
     if (backends.empty())
         backends = {"pulseaudio", "sdl"};
     for (const std::string& backend : backends)
-        benchOutput(backend, rhythmStarts);
+        benchOutput(backend, rhythmStarts, dropoutSeconds);
     return 0;
 }

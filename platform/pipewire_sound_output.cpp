@@ -110,7 +110,8 @@ struct PipeWireSoundOutput::Connection {
     // not take the pause before it for missed cycles.
     std::atomic<std::uint64_t> activations{0};
     std::atomic<bool> connected{false};
-    std::atomic<std::uint64_t> underruns{0};
+    std::atomic<std::uint64_t> missedCycles{0};
+    std::atomic<std::uint64_t> emptyCycles{0};
     std::atomic<std::uint32_t> lastBufferFrames{0};
     std::atomic<std::int64_t> lastDelayNs{0};
 
@@ -261,13 +262,14 @@ void PipeWireSoundOutput::Connection::onReconnectTimer(void* data, uint64_t) {
 void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
     DataSide& d = data;
     if (!d.realTimeTried) {
-        // Where the system allows it; elsewhere the thread runs as it is, quietly.
+        // PipeWire's own real-time module has usually made this thread real-time already; where
+        // it could not (no client-rt.conf), a request of our own, quiet where not allowed.
         d.realTimeTried = true;
         askForRealtimePriority();
     }
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (buffer == nullptr) {
-        underruns.fetch_add(1, std::memory_order_relaxed);
+        emptyCycles.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     spa_data& out = buffer->buffer->datas[0];
@@ -295,7 +297,7 @@ void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
     if (d.haveTicks && time.ticks > d.lastTicks) {
         const std::uint64_t cycleTicks = time.ticks - d.lastTicks;
         if (d.lastCycleTicks != 0 && cycleTicks * 2 > d.lastCycleTicks * 3)
-            underruns.fetch_add(1, std::memory_order_relaxed);
+            missedCycles.fetch_add(1, std::memory_order_relaxed);
         else
             d.lastCycleTicks = cycleTicks;
     }
@@ -339,7 +341,14 @@ std::unique_ptr<PipeWireSoundOutput> PipeWireSoundOutput::connect(Options option
     if (c.threadLoop == nullptr)
         return nullptr;
     pw_loop* loop = pw_thread_loop_get_loop(c.threadLoop);
-    c.context = pw_context_new(loop, nullptr, 0);
+    // The real-time client configuration loads PipeWire's real-time module, which gives the data
+    // thread real-time priority the way the desktop grants it (directly where the limits allow,
+    // else through RTKit or the portal) and quietly does without where neither does. Without it
+    // a busy machine delays the data thread past its graph cycle hundreds of times a minute.
+    c.context = pw_context_new(loop,
+                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    if (c.context == nullptr)
+        c.context = pw_context_new(loop, nullptr, 0);
     if (c.context == nullptr)
         return nullptr;
     c.wakeEvent = pw_loop_add_event(loop, Connection::onWake, &c);
@@ -380,8 +389,14 @@ bool PipeWireSoundOutput::isConnected() const {
 }
 
 std::uint64_t PipeWireSoundOutput::underrunCount() const {
-    return connection_->underruns.load(std::memory_order_relaxed) +
-           connection_->clips.lateRenderCount();
+    const Underruns counted = underruns();
+    return counted.missedGraphCycles + counted.cyclesWithoutBuffer + counted.lateRenders;
+}
+
+PipeWireSoundOutput::Underruns PipeWireSoundOutput::underruns() const {
+    return {connection_->missedCycles.load(std::memory_order_relaxed),
+            connection_->emptyCycles.load(std::memory_order_relaxed),
+            connection_->clips.lateRenderCount()};
 }
 
 PipeWireSoundOutput::CycleReport PipeWireSoundOutput::lastCycle() const {

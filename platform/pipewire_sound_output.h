@@ -23,9 +23,11 @@ namespace lyravox::platform {
 class PipeWireSoundOutput final : public SoundOutput {
 public:
     struct Options {
-        // Frames per graph cycle the stream asks for (11.6 ms): on a busy two-core machine 256
-        // frames missed about 40 cycles a minute, 512 about one; a dropout is heard, eleven
-        // milliseconds more before a click's sound are not.
+        // Frames per graph cycle the stream asks for (11.6 ms; a click is heard two cycles and a
+        // margin later, 26.2 ms). 256 frames would give 14.6 ms, but on a busy two-core machine,
+        // even with a real-time data thread, they dropped out several times as often as 512
+        // (a graph cycle missed whenever the daemon's own thread woke a few milliseconds late);
+        // a dropout is heard, eleven milliseconds more before a click's sound are not.
         std::uint32_t quantumFrames = 512;
     };
 
@@ -45,6 +47,14 @@ public:
     // Graph cycles the stream missed (the server's clock moved on more than one cycle) plus the
     // cycles in which the stream had no buffer to fill.
     std::uint64_t underrunCount() const override;
+    // The same by cause.
+    struct Underruns {
+        std::uint64_t missedGraphCycles = 0;
+        std::uint64_t cyclesWithoutBuffer = 0;
+        // Renders the ClipStream found so late that its heard line had to move.
+        std::uint64_t lateRenders = 0;
+    };
+    Underruns underruns() const;
     // The graph's last cycle as the data thread saw it.
     struct CycleReport {
         std::uint32_t bufferFrames = 0;

@@ -12,6 +12,10 @@ constexpr int kRealtimePriority = 5;
 
 void askForRealtimePriority() noexcept {
 #if defined(__linux__)
+    // Made real-time already (by the sound library's own module, say): its priority stays.
+    const int policy = ::sched_getscheduler(0);
+    if (policy == SCHED_FIFO || policy == SCHED_RR)
+        return;
     sched_param parameters{};
     parameters.sched_priority = kRealtimePriority;
     // Zero is the calling thread on Linux.

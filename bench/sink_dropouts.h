@@ -1,0 +1,198 @@
+#pragma once
+
+// The dropout loop the sound-server benchmarks share: clips longer than the short rest, so that
+// starts a rest apart keep the sink sounding without a gap and every missing frame shows, each
+// opened by a marker sample no clip body holds. A hole is a run of frames inside a clip (after
+// its marker, before the next clip's marker or its own end) that differs from the clip's body.
+
+#include "platform/output_headroom.h"
+#include "platform/pcm_clip.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <pthread.h>
+#include <sched.h>
+#include <span>
+#include <string_view>
+#include <thread>
+#include <time.h>
+#include <vector>
+
+namespace lyravox::bench {
+
+constexpr int kDropoutRateHz = 44100;
+// 1.2 s: the next start, a second later, cuts each clip short.
+constexpr std::size_t kDropoutClipFrames = kDropoutRateHz * 6 / 5;
+constexpr std::int16_t kDropoutBodySample = 1000;
+constexpr int kDropoutFirstMarker = 30'000;
+constexpr int kDropoutMarkerCount = 8;
+// Default length of the loop, short so that `make bench` stays quick; the 10-minute figure is
+// run by hand with LYRAVOX_BENCH_DROPOUT_SECONDS=600.
+constexpr int kDefaultDropoutSeconds = 20;
+
+// The loop's length: LYRAVOX_BENCH_DROPOUT_SECONDS, else the default; a value that is not a
+// whole number of seconds from 1 to 7200 is refused by name.
+inline int dropoutSeconds(const char* program) {
+    const char* text = std::getenv("LYRAVOX_BENCH_DROPOUT_SECONDS");
+    if (text == nullptr || *text == '\0')
+        return kDefaultDropoutSeconds;
+    const std::string_view value(text);
+    int seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error != std::errc() || end != value.data() + value.size() || seconds < 1 ||
+        seconds > 7200) {
+        std::fprintf(stderr,
+                     "%s: LYRAVOX_BENCH_DROPOUT_SECONDS must be a whole number of seconds from 1 "
+                     "to 7200, not \"%s\"\n",
+                     program, text);
+        std::exit(2);
+    }
+    return seconds;
+}
+
+inline std::vector<std::shared_ptr<const platform::PcmClip>> dropoutClips() {
+    std::vector<std::shared_ptr<const platform::PcmClip>> clips;
+    for (int i = 0; i < kDropoutMarkerCount; ++i) {
+        auto clip = std::make_shared<platform::PcmClip>();
+        clip->samples.assign(kDropoutClipFrames, kDropoutBodySample);
+        clip->samples[0] = static_cast<std::int16_t>(kDropoutFirstMarker + i);
+        clips.push_back(std::move(clip));
+    }
+    return clips;
+}
+
+struct DropoutCount {
+    int clipsHeard = 0;
+    int clipsWithHoles = 0;
+    int holes = 0;
+    std::int64_t missingFrames = 0;
+    // Where each hole begins, in frames of the recording.
+    std::vector<std::size_t> holeFrames;
+};
+
+// `withHeadroom`: the output scales its samples (the native outputs do), so the body and
+// markers are looked for as scaled.
+inline DropoutCount countDropouts(std::span<const std::int16_t> heard, bool withHeadroom) {
+    const auto sent = [withHeadroom](int value) {
+        std::int16_t sample = static_cast<std::int16_t>(value);
+        if (withHeadroom)
+            platform::applyOutputHeadroomAudioThread(std::span(&sample, 1));
+        return sample;
+    };
+    const std::int16_t body = sent(kDropoutBodySample);
+    std::vector<bool> isMarker(32768, false);
+    for (int i = 0; i < kDropoutMarkerCount; ++i)
+        isMarker[static_cast<std::size_t>(sent(kDropoutFirstMarker + i))] = true;
+    const auto markerAt = [&](std::size_t frame) {
+        return heard[frame] > 0 && isMarker[static_cast<std::size_t>(heard[frame])];
+    };
+
+    DropoutCount count;
+    std::size_t frame = 0;
+    while (frame < heard.size() && !markerAt(frame))
+        ++frame;
+    while (frame < heard.size()) {
+        const std::size_t end = std::min(heard.size(), frame + kDropoutClipFrames);
+        ++count.clipsHeard;
+        int holes = 0;
+        bool inHole = false;
+        std::size_t next = frame + 1;
+        for (; next < end && !markerAt(next); ++next) {
+            const bool missing = heard[next] != body;
+            if (missing && !inHole)
+                count.holeFrames.push_back(next);
+            count.missingFrames += missing;
+            holes += missing && !inHole;
+            inHole = missing;
+        }
+        // A clip whose end was not recorded, or that the next marker cut, is judged on what
+        // was heard of it; the silence after the last clip is not a hole.
+        count.holes += holes;
+        count.clipsWithHoles += holes > 0;
+        frame = next;
+        while (frame < heard.size() && !markerAt(frame))
+            ++frame;
+    }
+    return count;
+}
+
+// How far the machine itself stalls: a thread at the highest real-time priority (where allowed)
+// wakes every millisecond and notes each wake-up that came late by more than kStallNs. A stall
+// that keeps even this thread from running for tens of milliseconds (a host that throttles or
+// deschedules the virtual machine) stops the sound server as well, and no buffer or priority
+// of the output's own covers it: a hole heard during one is the machine's, not the output's.
+class MachineStallProbe {
+public:
+    static constexpr std::int64_t kStallNs = 3'000'000;
+    // A hole whose heard time lies this near a stall is counted as the stall's: the graph cycle
+    // a hole is timed by begins just before the stall that empties it.
+    static constexpr std::int64_t kNearNs = 30'000'000;
+
+    struct Stall {
+        std::int64_t beganNs;
+        std::int64_t lengthNs;
+    };
+
+    MachineStallProbe() {
+        stalls_.reserve(100'000);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~MachineStallProbe() { stop(); }
+    MachineStallProbe(const MachineStallProbe&) = delete;
+    MachineStallProbe& operator=(const MachineStallProbe&) = delete;
+
+    void stop() {
+        running_.store(false);
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // After stop().
+    const std::vector<Stall>& stalls() const { return stalls_; }
+    std::int64_t longestNs() const {
+        std::int64_t longest = 0;
+        for (const Stall& stall : stalls_)
+            longest = std::max(longest, stall.lengthNs);
+        return longest;
+    }
+    bool near(std::int64_t timeNs) const {
+        return std::any_of(stalls_.begin(), stalls_.end(), [timeNs](const Stall& stall) {
+            return timeNs >= stall.beganNs - kNearNs &&
+                   timeNs <= stall.beganNs + stall.lengthNs + kNearNs;
+        });
+    }
+
+private:
+    static std::int64_t nowNs() {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+
+    void run() {
+        sched_param parameters{};
+        parameters.sched_priority = ::sched_get_priority_max(SCHED_FIFO);
+        static_cast<void>(::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &parameters));
+        std::int64_t dueNs = nowNs() + 1'000'000;
+        while (running_.load(std::memory_order_relaxed)) {
+            const timespec due{static_cast<time_t>(dueNs / 1'000'000'000),
+                               static_cast<long>(dueNs % 1'000'000'000)};
+            ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+            const std::int64_t wokeNs = nowNs();
+            if (wokeNs - dueNs > kStallNs && stalls_.size() < stalls_.capacity())
+                stalls_.push_back({dueNs, wokeNs - dueNs});
+            dueNs = std::max(dueNs + 1'000'000, wokeNs + 500'000);
+        }
+    }
+
+    std::atomic<bool> running_{true};
+    std::vector<Stall> stalls_;
+    std::thread thread_;
+};
+
+}  // namespace lyravox::bench
