@@ -49,6 +49,13 @@ public:
         // From a start's time to its first sample heard; more than the server's buffer plus one
         // refill period, so that a start made at once still finds its frame unrendered.
         SteadyTimeNs heardDelayNs;
+        // Above zero: the server refreshes its timing only about this often, and each refresh
+        // may be off by milliseconds, alike in every report until the next one (PulseAudio's
+        // timing info on a busy server). The line then averages the reports over several
+        // refreshes, and a large error moves it at once only when the backend says the sound
+        // moved (heardLineMovedAudioThread()) or when it has lasted through several refreshes.
+        // Zero: each report errs on its own, and a move is taken once a few reports agree.
+        SteadyTimeNs reportRefreshNs = 0;
     };
 
     // Arrival-time placement for buffers of about bufferFrames.
@@ -76,6 +83,16 @@ public:
     void renderHeardAudioThread(std::span<std::int16_t> out,
                                 SteadyTimeNs firstFrameHeardNs) noexcept;
 
+    // Audio thread, heard-time streams on a server that takes frames it was given again until it
+    // plays them (PulseAudio's negative seek), before the next render: a start that came in too
+    // late for its frame, while that frame is among the last `rewritableFrames` rendered, steps
+    // the stream back to it, so the start is heard on time and whole instead of at the next
+    // buffer, late by up to a buffer. The UI thread then has the server's whole queue, not a
+    // refill's spare time, to hand a start over in. Returns how many frames the stream stepped
+    // back (zero: nothing to rewrite); the next render begins that many frames earlier, its
+    // report being the heard time of that earlier frame, and the backend writes it over them.
+    std::size_t stepBackForLateStartAudioThread(std::size_t rewritableFrames) noexcept;
+
     // Audio or server-loop thread, heard-time streams: the server said its stream ran dry or
     // was moved, so the next few reports are taken as they come instead of being smoothed.
     void heardLineMovedAudioThread() noexcept;
@@ -100,6 +117,10 @@ public:
 
     // Any thread: renders that came so late that the line had to move (the stream ran dry).
     std::uint64_t lateRenderCount() const noexcept;
+
+    // Any thread: starts that came in after their frame had been rendered (and could not be
+    // written over), so they began late, at the next buffer.
+    std::uint64_t lateStartCount() const noexcept;
 
     // UI thread. Frees the clips the audio thread has let go of.
     void reclaim();

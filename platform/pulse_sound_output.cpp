@@ -21,6 +21,13 @@ namespace lyravox::platform {
 namespace {
 
 constexpr pa_usec_t kRetryIntervalUs = 500'000;
+// Frames the stream's queue holds may be written again (a start that came late for them), but
+// the sink may take its next block from the queue at any moment (a null sink's block is up to
+// about 7.5 ms here): the frames it could take before the rewrite arrives are left alone.
+constexpr pa_usec_t kRewriteMarginUs = 8'000;
+// libpulse refreshes a stream's timing info this often once the stream has settled (its automatic
+// updates back off to 1.5 s); in between, the latency is interpolated on the local clock.
+constexpr SteadyTimeNs kTimingRefreshNs = 1'500'000'000;
 constexpr pa_sample_spec kSampleSpec = {PA_SAMPLE_S16LE, kOutputSampleRateHz, 1};
 
 pa_usec_t msToUs(int ms) {
@@ -46,18 +53,21 @@ struct PulseSoundOutput::Loop {
     static void onStreamState(pa_stream*, void* self);
     static void onWritable(pa_stream*, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream*, void* self);
+    static void onSoundMoved(pa_stream*, void* self);
 
     void handleWake();
     void connect();
     void makeStream();
     void renderInto(pa_stream* target, std::size_t bytes);
+    std::size_t rewritableFrames(pa_stream* target, std::size_t requestedBytes) const;
     void stopForIdle();
     void resumeFromIdle();
     void dropConnection();
     void connectionFailed(const char* what, int error);
     void tearDown();
 
-    ClipStream stream{kOutputSampleRateHz, ClipStream::HeardTiming{kHeardDelayNs}};
+    ClipStream stream{kOutputSampleRateHz,
+                      ClipStream::HeardTiming{kHeardDelayNs, kTimingRefreshNs}};
 
     // Made by the user-interface thread before the loop's thread runs, freed after it ended.
     pa_threaded_mainloop* mainloop = nullptr;
@@ -71,6 +81,8 @@ struct PulseSoundOutput::Loop {
     pa_stream* playback = nullptr;
     pa_time_event* retryEvent = nullptr;
     bool corked = false;
+    // The last render had no timing report to go by.
+    bool latencyGuessed = true;
     bool everReady = false;
     bool reported = false;
     bool priorityAsked = false;
@@ -192,6 +204,8 @@ void PulseSoundOutput::Loop::makeStream() {
     pa_stream_set_state_callback(playback, &Loop::onStreamState, this);
     pa_stream_set_write_callback(playback, &Loop::onWritable, this);
     pa_stream_set_underflow_callback(playback, &Loop::onUnderflow, this);
+    pa_stream_set_moved_callback(playback, &Loop::onSoundMoved, this);
+    pa_stream_set_suspended_callback(playback, &Loop::onSoundMoved, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength =
@@ -206,6 +220,7 @@ void PulseSoundOutput::Loop::makeStream() {
     stream.beginNewServerStreamAudioThread();
     stream.leaveIdleStop();
     corked = false;
+    latencyGuessed = true;
     if (pa_stream_connect_playback(playback, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         connectionFailed("cannot connect a PulseAudio stream", pa_context_errno(context));
         return;
@@ -240,12 +255,27 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     pa_usec_t latencyUs = 0;
     int negative = 0;
     // Before the first timing report the buffer's own length is the best guess.
-    if (pa_stream_get_latency(target, &latencyUs, &negative) < 0) {
+    const bool latencyKnown = pa_stream_get_latency(target, &latencyUs, &negative) >= 0;
+    if (!latencyKnown) {
         latencyUs = msToUs(kServerBufferMs);
         negative = 0;
     }
     const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
     SteadyTimeNs heardNs = nowNs + (negative != 0 ? -latencyNs : latencyNs);
+    const bool firstReport = latencyKnown && latencyGuessed;
+    latencyGuessed = !latencyKnown;
+    // The guesses were the buffer's length; the server's first report says where the sound is.
+    if (firstReport)
+        stream.heardLineMovedAudioThread();
+    const std::size_t rewrittenFrames =
+            latencyKnown && !firstReport && negative == 0
+                    ? stream.stepBackForLateStartAudioThread(rewritableFrames(target, bytes))
+                    : 0;
+    // Written over the frames the late start belongs among, on top of what the server asked for,
+    // so its queue stays as full as it wants it.
+    auto seekBytes = -static_cast<std::int64_t>(rewrittenFrames * sizeof(std::int16_t));
+    bytes += rewrittenFrames * sizeof(std::int16_t);
+    heardNs -= static_cast<SteadyTimeNs>(rewrittenFrames) * 1'000'000'000 / kOutputSampleRateHz;
     while (bytes >= sizeof(std::int16_t)) {
         void* data = nullptr;
         std::size_t chunkBytes = bytes;
@@ -256,8 +286,9 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
         const std::span<std::int16_t> out(static_cast<std::int16_t*>(data), frames);
         stream.renderHeardAudioThread(out, heardNs);
         applyOutputHeadroomAudioThread(out);
-        if (pa_stream_write(target, data, chunkBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        if (pa_stream_write(target, data, chunkBytes, nullptr, seekBytes, PA_SEEK_RELATIVE) < 0)
             return;
+        seekBytes = 0;
         heardNs += static_cast<SteadyTimeNs>(frames) * 1'000'000'000 / kOutputSampleRateHz;
         bytes -= chunkBytes;
     }
@@ -265,10 +296,30 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
         stopForIdle();
 }
 
+// The frames written that are still in the stream's queue on the server, by the server's own
+// count (it asks for what its queue lacks of the target length), less what its sink may have
+// taken since in one pull: the interpolated latency is off by milliseconds on a busy machine,
+// and frames written again after the sink took them would lose the start's first samples.
+std::size_t PulseSoundOutput::Loop::rewritableFrames(pa_stream* target,
+                                                     std::size_t requestedBytes) const {
+    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(target);
+    if (attributes == nullptr)
+        return 0;
+    const std::size_t marginBytes = pa_usec_to_bytes(kRewriteMarginUs, &kSampleSpec);
+    const std::size_t queuedBytes =
+            attributes->tlength > requestedBytes ? attributes->tlength - requestedBytes : 0;
+    return queuedBytes > marginBytes ? (queuedBytes - marginBytes) / sizeof(std::int16_t) : 0;
+}
+
 void PulseSoundOutput::Loop::onUnderflow(pa_stream*, void* self) {
     auto* loop = static_cast<Loop*>(self);
     loop->serverUnderruns.fetch_add(1, std::memory_order_relaxed);
     loop->stream.heardLineMovedAudioThread();
+}
+
+// Moved to another sink, or its sink suspended or resumed: the sound's timing starts afresh there.
+void PulseSoundOutput::Loop::onSoundMoved(pa_stream*, void* self) {
+    static_cast<Loop*>(self)->stream.heardLineMovedAudioThread();
 }
 
 void PulseSoundOutput::Loop::stopForIdle() {
@@ -298,6 +349,8 @@ void PulseSoundOutput::Loop::dropConnection() {
         pa_stream_set_state_callback(playback, nullptr, nullptr);
         pa_stream_set_write_callback(playback, nullptr, nullptr);
         pa_stream_set_underflow_callback(playback, nullptr, nullptr);
+        pa_stream_set_moved_callback(playback, nullptr, nullptr);
+        pa_stream_set_suspended_callback(playback, nullptr, nullptr);
         pa_stream_disconnect(playback);
         pa_stream_unref(playback);
         playback = nullptr;
@@ -368,6 +421,10 @@ std::uint64_t PulseSoundOutput::serverUnderrunCount() const {
 
 bool PulseSoundOutput::streamRunning() const {
     return loop_->running.load();
+}
+
+std::uint64_t PulseSoundOutput::lateStartCount() const {
+    return loop_->stream.lateStartCount();
 }
 
 int PulseSoundOutput::streamsMade() const {
