@@ -67,12 +67,15 @@ constexpr SteadyTimeNs kRefreshesBeforeAnUnreportedJump = 10;
 // How far a start placed from the last one may be moved toward where the line puts it, and how
 // far apart the two may be before the line's frame is taken (the rate was wrong).
 constexpr double kChainStepNs = 100'000;
-constexpr double kChainResyncNs = 4'000'000;
+constexpr double kChainResyncNs = 10'000'000;
 // The least-squares fit that first learns the rate runs this many times the line's own span
 // (about 25 s of reports): with errors held for seconds, a shorter fit learns a rate hundreds of
 // ppm off.
 constexpr double kRateFitLineSpans = 4;
 constexpr double kRateFitMinRefreshes = 4;
+// Sound cards run within a few hundred ppm of their nominal rate: a fit beyond this is the
+// reports' errors.
+constexpr double kMaxFittedRateOffset = 500e-6;
 // Sound cards and servers run within a few hundred ppm of their nominal rate; a followed rate
 // beyond this is a fault in the reports, not the card.
 constexpr double kMaxRateOffset = 2000e-6;
@@ -87,6 +90,7 @@ constexpr std::int64_t kMaxLeadNs = 3600 * kNsPerSecond;
 constexpr SteadyTimeNs kOverdueOnNewStreamNs = 50'000'000;
 
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+static_assert(std::atomic<double>::is_always_lock_free);
 
 constexpr std::uint32_t slotBit(std::uint32_t slot) {
     return std::uint32_t{1} << slot;
@@ -264,7 +268,7 @@ struct ClipStream::State {
             a.heardLineNs = reportNs;
             a.chainValid = false;
             if (!a.rateFit.done) {
-                a.rateFit.count = 0;
+                a.rateFit = RateFit{};
                 a.rateFit.fromFrame = a.renderedFrames;
                 a.rateFit.fromNs = reportNs;
             }
@@ -306,7 +310,7 @@ struct ClipStream::State {
         const bool finding = refreshedReports && meanGain > heardLineGain;
         if (refreshedReports && !a.rateFit.done &&
             static_cast<double>(a.reportsSinceLock) * heardLineGain < kRateFitLineSpans) {
-            fitRateAudioThread(reportNs);
+            fitRateAudioThread(errorNs);
             return;
         }
         a.rateFit.done = a.rateFit.done || refreshedReports;
@@ -350,13 +354,15 @@ struct ClipStream::State {
 
     // Refreshed reports, until the rate is first learnt on a server stream: line and rate are
     // the least-squares fit of the reports so far, clamped where the rate is absurd.
-    void fitRateAudioThread(double reportNs) noexcept {
+    void fitRateAudioThread(double errorNs) noexcept {
         AudioSide& a = audio;
         RateFit& f = a.rateFit;
         const double nominalFrameNs =
                 static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
         const auto x = static_cast<double>(a.renderedFrames - f.fromFrame);
-        const double y = reportNs - f.fromNs - x * nominalFrameNs;
+        // A report far off counts as only so far off, as for the line itself.
+        const double y = a.heardLineNs - f.fromNs - x * nominalFrameNs +
+                         std::clamp(errorNs, -heardRateMaxErrorNs, heardRateMaxErrorNs);
         ++f.count;
         f.sumX += x;
         f.sumY += y;
@@ -364,14 +370,17 @@ struct ClipStream::State {
         f.sumXY += x * y;
         const auto n = static_cast<double>(f.count);
         const double spread = n * f.sumXX - f.sumX * f.sumX;
-        double slope = 0;
         // Over a few refreshes the slope is mostly the refreshes' errors: the nominal rate is
-        // nearer until the fit is longer.
-        const bool longEnough =
-                x * nominalFrameNs >= kRateFitMinRefreshes * static_cast<double>(reportRefreshNs);
-        if (longEnough && spread > 0)
-            slope = std::clamp((n * f.sumXY - f.sumX * f.sumY) / spread,
-                               -nominalFrameNs * kMaxRateOffset, nominalFrameNs * kMaxRateOffset);
+        // nearer until the fit is longer, and the fit's slope is then taken in gradually, so
+        // that the line does not leap when it is.
+        const double refreshes = x * nominalFrameNs / static_cast<double>(reportRefreshNs);
+        const double weight =
+                std::clamp((refreshes - kRateFitMinRefreshes) / kRateFitMinRefreshes, 0.0, 1.0);
+        double slope = 0;
+        if (weight > 0 && spread > 0)
+            slope = weight * std::clamp((n * f.sumXY - f.sumX * f.sumY) / spread,
+                                        -nominalFrameNs * kMaxFittedRateOffset,
+                                        nominalFrameNs * kMaxFittedRateOffset);
         const double offset = (f.sumY - slope * f.sumX) / n;
         a.heardFrameNs = nominalFrameNs + slope;
         a.heardLineNs = f.fromNs + offset + x * a.heardFrameNs;
@@ -491,6 +500,8 @@ struct ClipStream::State {
     std::atomic<bool> heardLineMoved{false};
     std::atomic<std::uint64_t> lateRenders{0};
     std::atomic<std::uint64_t> lateStarts{0};
+    // The followed frame length over the nominal one, for the UI thread to time rests by.
+    std::atomic<double> soundSecondRatio{1.0};
 
     AudioSide audio;
 };
@@ -572,6 +583,9 @@ void ClipStream::renderHeardAudioThread(std::span<std::int16_t> out,
     State& s = *state_;
     assert(s.heardTiming);
     s.trackHeardTimeAudioThread(firstFrameHeardNs);
+    s.soundSecondRatio.store(s.audio.heardFrameNs * static_cast<double>(s.sampleRateHz) /
+                                     static_cast<double>(kNsPerSecond),
+                             std::memory_order_relaxed);
     s.renderAudioThread(out);
 }
 
@@ -623,6 +637,10 @@ bool ClipStream::idleStopped() const noexcept {
 
 std::uint64_t ClipStream::lateRenderCount() const noexcept {
     return state_->lateRenders.load(std::memory_order_relaxed);
+}
+
+double ClipStream::steadySecondsPerSoundSecond() const noexcept {
+    return state_->soundSecondRatio.load(std::memory_order_relaxed);
 }
 
 std::uint64_t ClipStream::lateStartCount() const noexcept {

@@ -118,6 +118,10 @@ public:
     // Any thread: renders that came so late that the line had to move (the stream ran dry).
     std::uint64_t lateRenderCount() const noexcept;
 
+    // Any thread, lock-free: how long one second of sound lasts on steady_clock by the followed
+    // heard-time rate (1.0 for arrival time, and until the reports have shown a rate).
+    double steadySecondsPerSoundSecond() const noexcept;
+
     // Any thread: starts that came in after their frame had been rendered (and could not be
     // written over), so they began late, at the next buffer.
     std::uint64_t lateStartCount() const noexcept;

@@ -415,6 +415,10 @@ std::uint64_t PulseSoundOutput::underrunCount() const {
     return loop_->serverUnderruns.load(std::memory_order_relaxed) + loop_->stream.lateRenderCount();
 }
 
+double PulseSoundOutput::steadySecondsPerSoundSecond() const {
+    return loop_->stream.steadySecondsPerSoundSecond();
+}
+
 std::uint64_t PulseSoundOutput::serverUnderrunCount() const {
     return loop_->serverUnderruns.load(std::memory_order_relaxed);
 }

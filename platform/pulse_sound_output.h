@@ -39,6 +39,7 @@ public:
     std::string_view backendName() const override { return "pulseaudio"; }
     // The server's underflows and the loop's own late refills.
     std::uint64_t underrunCount() const override;
+    double steadySecondsPerSoundSecond() const override;
 
     // Any thread, for tests and benchmarks: a stream is connected and playing (not corked).
     bool streamRunning() const;
