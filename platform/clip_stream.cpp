@@ -115,6 +115,10 @@ struct ClipStream::State {
 
     struct RateFit {
         bool done = false;
+        // Reports fitted since the server stream began, over every restart of the fit.
+        std::int64_t fittedReports = 0;
+        // The frame length the fit started from: the rate the fits before it learnt.
+        double baseFrameNs = 0;
         std::int64_t count = 0;
         std::int64_t fromFrame = 0;
         double fromNs = 0;
@@ -267,8 +271,12 @@ struct ClipStream::State {
             a.heardLocked = true;
             a.heardLineNs = reportNs;
             a.chainValid = false;
+            // A move (an underrun) restarts the fit from the rate learnt so far.
             if (!a.rateFit.done) {
+                const std::int64_t fittedReports = a.rateFit.fittedReports;
                 a.rateFit = RateFit{};
+                a.rateFit.fittedReports = fittedReports;
+                a.rateFit.baseFrameNs = a.heardFrameNs;
                 a.rateFit.fromFrame = a.renderedFrames;
                 a.rateFit.fromNs = reportNs;
             }
@@ -309,7 +317,7 @@ struct ClipStream::State {
         const double meanGain = 1.0 / static_cast<double>(a.reportsSinceLock + 1);
         const bool finding = refreshedReports && meanGain > heardLineGain;
         if (refreshedReports && !a.rateFit.done &&
-            static_cast<double>(a.reportsSinceLock) * heardLineGain < kRateFitLineSpans) {
+            static_cast<double>(a.rateFit.fittedReports) * heardLineGain < kRateFitLineSpans) {
             fitRateAudioThread(errorNs);
             return;
         }
@@ -361,9 +369,10 @@ struct ClipStream::State {
                 static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
         const auto x = static_cast<double>(a.renderedFrames - f.fromFrame);
         // A report far off counts as only so far off, as for the line itself.
-        const double y = a.heardLineNs - f.fromNs - x * nominalFrameNs +
+        const double y = a.heardLineNs - f.fromNs - x * f.baseFrameNs +
                          std::clamp(errorNs, -heardRateMaxErrorNs, heardRateMaxErrorNs);
         ++f.count;
+        ++f.fittedReports;
         f.sumX += x;
         f.sumY += y;
         f.sumXX += x * x;
@@ -378,11 +387,11 @@ struct ClipStream::State {
                 std::clamp((refreshes - kRateFitMinRefreshes) / kRateFitMinRefreshes, 0.0, 1.0);
         double slope = 0;
         if (weight > 0 && spread > 0)
-            slope = weight * std::clamp((n * f.sumXY - f.sumX * f.sumY) / spread,
-                                        -nominalFrameNs * kMaxFittedRateOffset,
-                                        nominalFrameNs * kMaxFittedRateOffset);
+            slope = weight * ((n * f.sumXY - f.sumX * f.sumY) / spread);
         const double offset = (f.sumY - slope * f.sumX) / n;
-        a.heardFrameNs = nominalFrameNs + slope;
+        a.heardFrameNs =
+                std::clamp(f.baseFrameNs + slope, nominalFrameNs * (1 - kMaxFittedRateOffset),
+                           nominalFrameNs * (1 + kMaxFittedRateOffset));
         a.heardLineNs = f.fromNs + offset + x * a.heardFrameNs;
     }
 
@@ -586,6 +595,12 @@ void ClipStream::renderHeardAudioThread(std::span<std::int16_t> out,
     s.soundSecondRatio.store(s.audio.heardFrameNs * static_cast<double>(s.sampleRateHz) /
                                      static_cast<double>(kNsPerSecond),
                              std::memory_order_relaxed);
+    s.renderAudioThread(out);
+}
+
+void ClipStream::renderOnLineAudioThread(std::span<std::int16_t> out) noexcept {
+    State& s = *state_;
+    assert(s.heardTiming && s.audio.heardLocked);
     s.renderAudioThread(out);
 }
 

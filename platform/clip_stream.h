@@ -83,6 +83,11 @@ public:
     void renderHeardAudioThread(std::span<std::int16_t> out,
                                 SteadyTimeNs firstFrameHeardNs) noexcept;
 
+    // Audio thread, as renderHeardAudioThread, when the backend has no report for this buffer
+    // (its server's timing is being refreshed): the line goes on as followed. Only after a
+    // first report.
+    void renderOnLineAudioThread(std::span<std::int16_t> out) noexcept;
+
     // Audio thread, heard-time streams on a server that takes frames it was given again until it
     // plays them (PulseAudio's negative seek), before the next render: a start that came in too
     // late for its frame, while that frame is among the last `rewritableFrames` rendered, steps

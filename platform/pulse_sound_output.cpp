@@ -81,8 +81,8 @@ struct PulseSoundOutput::Loop {
     pa_stream* playback = nullptr;
     pa_time_event* retryEvent = nullptr;
     bool corked = false;
-    // The last render had no timing report to go by.
-    bool latencyGuessed = true;
+    // This stream has had a timing report (not after a flush); until then its latency is guessed.
+    bool reportedOnThisStream = false;
     bool everReady = false;
     bool reported = false;
     bool priorityAsked = false;
@@ -220,7 +220,7 @@ void PulseSoundOutput::Loop::makeStream() {
     stream.beginNewServerStreamAudioThread();
     stream.leaveIdleStop();
     corked = false;
-    latencyGuessed = true;
+    reportedOnThisStream = false;
     if (pa_stream_connect_playback(playback, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         connectionFailed("cannot connect a PulseAudio stream", pa_context_errno(context));
         return;
@@ -262,9 +262,12 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     }
     const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
     SteadyTimeNs heardNs = nowNs + (negative != 0 ? -latencyNs : latencyNs);
-    const bool firstReport = latencyKnown && latencyGuessed;
-    latencyGuessed = !latencyKnown;
     // The guesses were the buffer's length; the server's first report says where the sound is.
+    // Later, while the timing is being refreshed, the followed line goes on without a report
+    // rather than taking a guess for one.
+    const bool firstReport = latencyKnown && !reportedOnThisStream;
+    const bool guessed = !latencyKnown && !reportedOnThisStream;
+    reportedOnThisStream = reportedOnThisStream || latencyKnown;
     if (firstReport)
         stream.heardLineMovedAudioThread();
     const std::size_t rewrittenFrames =
@@ -284,7 +287,10 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
         chunkBytes -= chunkBytes % sizeof(std::int16_t);
         const std::size_t frames = chunkBytes / sizeof(std::int16_t);
         const std::span<std::int16_t> out(static_cast<std::int16_t*>(data), frames);
-        stream.renderHeardAudioThread(out, heardNs);
+        if (latencyKnown || guessed)
+            stream.renderHeardAudioThread(out, heardNs);
+        else
+            stream.renderOnLineAudioThread(out);
         applyOutputHeadroomAudioThread(out);
         if (pa_stream_write(target, data, chunkBytes, nullptr, seekBytes, PA_SEEK_RELATIVE) < 0)
             return;
@@ -335,6 +341,7 @@ void PulseSoundOutput::Loop::stopForIdle() {
 // start after idle is heard as soon as the stream runs again.
 void PulseSoundOutput::Loop::resumeFromIdle() {
     stream.leaveIdleStop();
+    reportedOnThisStream = false;
     if (pa_operation* op = pa_stream_flush(playback, nullptr, nullptr))
         pa_operation_unref(op);
     if (pa_operation* op = pa_stream_cork(playback, 0, nullptr, nullptr))
