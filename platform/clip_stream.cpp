@@ -328,11 +328,14 @@ struct ClipStream::State {
         const double nominalFrameNs =
                 static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
         const double rateErrorNs = std::clamp(errorNs, -heardRateMaxErrorNs, heardRateMaxErrorNs);
+        // Refreshed reports wander by hundreds of ppm over a minute (through PipeWire's pulse
+        // layer the loop ran off to the 2000 ppm bound): held within what a card can be off.
+        const double maxRateOffset = refreshedReports ? kMaxFittedRateOffset : kMaxRateOffset;
         if (framesSinceReport > 0)
             a.heardFrameNs = std::clamp(
                     a.heardFrameNs +
                             rateErrorNs * heardRateGain / static_cast<double>(framesSinceReport),
-                    nominalFrameNs * (1 - kMaxRateOffset), nominalFrameNs * (1 + kMaxRateOffset));
+                    nominalFrameNs * (1 - maxRateOffset), nominalFrameNs * (1 + maxRateOffset));
     }
 
     // Refreshed reports: a start is placed by the followed rate from the last start placed,
