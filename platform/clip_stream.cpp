@@ -67,6 +67,10 @@ constexpr SteadyTimeNs kRefreshesBeforeAnUnreportedJump = 10;
 // How far a start placed from the last one may be moved toward where the line puts it, and how
 // far apart the two may be before the line's frame is taken (the rate was wrong).
 constexpr double kChainStepNs = 100'000;
+// ... or by this share of the distance, when that is more: a start placed while the line was
+// still being found is not carried far.
+constexpr double kChainStepShare = 0.25;
+constexpr std::int64_t kChainSettleReports = 128;
 constexpr double kChainResyncNs = 10'000'000;
 // The least-squares fit that first learns the rate runs this many times the line's own span
 // (about 25 s of reports): with errors held for seconds, a shorter fit learns a rate hundreds of
@@ -353,11 +357,18 @@ struct ClipStream::State {
         const auto apartFrames = static_cast<double>(lined - chained);
         if (std::abs(apartFrames) * a.heardFrameNs > kChainResyncNs)
             return lined;
-        const double stepFrames = kChainStepNs / a.heardFrameNs;
+        const double stepFrames =
+                std::max(kChainStepNs / a.heardFrameNs, std::abs(apartFrames) * kChainStepShare);
         return chained + std::llround(std::clamp(apartFrames, -stepFrames, stepFrames));
     }
 
     void placedStartAudioThread(std::int64_t frame) noexcept {
+        // Not from a line just found again (after an underrun its first reports are off by
+        // milliseconds): the starts after would carry that.
+        if (audio.reportsSinceLock < kChainSettleReports) {
+            audio.chainValid = false;
+            return;
+        }
         audio.chainValid = true;
         audio.chainHeardNs = audio.waitingHeardNs;
         audio.chainFrame = frame;
@@ -417,29 +428,6 @@ struct ClipStream::State {
     }
 
     void renderAudioThread(std::span<std::int16_t> out) noexcept;
-
-    std::size_t stepBackForLateStartAudioThread(std::size_t rewritableFrames) noexcept {
-        AudioSide& a = audio;
-        if (!heardTiming || !a.heardLocked || a.newServerStream)
-            return 0;
-        takePublishedStartAudioThread();
-        if (a.waitingSlot == kNoSlot)
-            return 0;
-        const std::int64_t startFrame = startFrameAudioThread(a.waitingHeardNs);
-        const std::int64_t backFrames = a.renderedFrames - startFrame;
-        if (backFrames <= 0 || backFrames > static_cast<std::int64_t>(rewritableFrames))
-            return 0;
-        placedStartAudioThread(startFrame);
-        a.renderedFrames -= backFrames;
-        a.heardLineNs -= static_cast<double>(backFrames) * a.heardFrameNs;
-        a.framesSinceReport -= backFrames;
-        // What sounded from that frame on is written over: the start cuts it off there.
-        letGoAudioThread(a.soundingSlot);
-        a.soundingSlot = a.waitingSlot;
-        a.soundingPositionFrames = 0;
-        a.waitingSlot = kNoSlot;
-        return static_cast<std::size_t>(backFrames);
-    }
 
     void renderSoundingAudioThread(std::span<std::int16_t> out) noexcept {
         AudioSide& a = audio;
@@ -605,10 +593,6 @@ void ClipStream::renderOnLineAudioThread(std::span<std::int16_t> out) noexcept {
     State& s = *state_;
     assert(s.heardTiming && s.audio.heardLocked);
     s.renderAudioThread(out);
-}
-
-std::size_t ClipStream::stepBackForLateStartAudioThread(std::size_t rewritableFrames) noexcept {
-    return state_->stepBackForLateStartAudioThread(rewritableFrames);
 }
 
 void ClipStream::heardLineMovedAudioThread() noexcept {

@@ -88,16 +88,6 @@ public:
     // first report.
     void renderOnLineAudioThread(std::span<std::int16_t> out) noexcept;
 
-    // Audio thread, heard-time streams on a server that takes frames it was given again until it
-    // plays them (PulseAudio's negative seek), before the next render: a start that came in too
-    // late for its frame, while that frame is among the last `rewritableFrames` rendered, steps
-    // the stream back to it, so the start is heard on time and whole instead of at the next
-    // buffer, late by up to a buffer. The UI thread then has the server's whole queue, not a
-    // refill's spare time, to hand a start over in. Returns how many frames the stream stepped
-    // back (zero: nothing to rewrite); the next render begins that many frames earlier, its
-    // report being the heard time of that earlier frame, and the backend writes it over them.
-    std::size_t stepBackForLateStartAudioThread(std::size_t rewritableFrames) noexcept;
-
     // Audio or server-loop thread, heard-time streams: the server said its stream ran dry or
     // was moved, so the next few reports are taken as they come instead of being smoothed.
     void heardLineMovedAudioThread() noexcept;
@@ -127,8 +117,8 @@ public:
     // heard-time rate (1.0 for arrival time, and until the reports have shown a rate).
     double steadySecondsPerSoundSecond() const noexcept;
 
-    // Any thread: starts that came in after their frame had been rendered (and could not be
-    // written over), so they began late, at the next buffer.
+    // Any thread: starts that came in after their frame had been rendered, so they began late,
+    // at the next buffer.
     std::uint64_t lateStartCount() const noexcept;
 
     // UI thread. Frees the clips the audio thread has let go of.

@@ -21,10 +21,6 @@ namespace lyravox::platform {
 namespace {
 
 constexpr pa_usec_t kRetryIntervalUs = 500'000;
-// Frames the stream's queue holds may be written again (a start that came late for them), but
-// the sink may take its next block from the queue at any moment (a null sink's block is up to
-// about 7.5 ms here): the frames it could take before the rewrite arrives are left alone.
-constexpr pa_usec_t kRewriteMarginUs = 8'000;
 // libpulse refreshes a stream's timing info this often once the stream has settled (its automatic
 // updates back off to 1.5 s); in between, the latency is interpolated on the local clock.
 constexpr SteadyTimeNs kTimingRefreshNs = 1'500'000'000;
@@ -59,7 +55,6 @@ struct PulseSoundOutput::Loop {
     void connect();
     void makeStream();
     void renderInto(pa_stream* target, std::size_t bytes);
-    std::size_t rewritableFrames(pa_stream* target, std::size_t requestedBytes) const;
     void stopForIdle();
     void resumeFromIdle();
     void dropConnection();
@@ -270,15 +265,6 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     reportedOnThisStream = reportedOnThisStream || latencyKnown;
     if (firstReport)
         stream.heardLineMovedAudioThread();
-    const std::size_t rewrittenFrames =
-            latencyKnown && !firstReport && negative == 0
-                    ? stream.stepBackForLateStartAudioThread(rewritableFrames(target, bytes))
-                    : 0;
-    // Written over the frames the late start belongs among, on top of what the server asked for,
-    // so its queue stays as full as it wants it.
-    auto seekBytes = -static_cast<std::int64_t>(rewrittenFrames * sizeof(std::int16_t));
-    bytes += rewrittenFrames * sizeof(std::int16_t);
-    heardNs -= static_cast<SteadyTimeNs>(rewrittenFrames) * 1'000'000'000 / kOutputSampleRateHz;
     while (bytes >= sizeof(std::int16_t)) {
         void* data = nullptr;
         std::size_t chunkBytes = bytes;
@@ -292,29 +278,13 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
         else
             stream.renderOnLineAudioThread(out);
         applyOutputHeadroomAudioThread(out);
-        if (pa_stream_write(target, data, chunkBytes, nullptr, seekBytes, PA_SEEK_RELATIVE) < 0)
+        if (pa_stream_write(target, data, chunkBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
-        seekBytes = 0;
         heardNs += static_cast<SteadyTimeNs>(frames) * 1'000'000'000 / kOutputSampleRateHz;
         bytes -= chunkBytes;
     }
     if (stream.idleAudioThread())
         stopForIdle();
-}
-
-// The frames written that are still in the stream's queue on the server, by the server's own
-// count (it asks for what its queue lacks of the target length), less what its sink may have
-// taken since in one pull: the interpolated latency is off by milliseconds on a busy machine,
-// and frames written again after the sink took them would lose the start's first samples.
-std::size_t PulseSoundOutput::Loop::rewritableFrames(pa_stream* target,
-                                                     std::size_t requestedBytes) const {
-    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(target);
-    if (attributes == nullptr)
-        return 0;
-    const std::size_t marginBytes = pa_usec_to_bytes(kRewriteMarginUs, &kSampleSpec);
-    const std::size_t queuedBytes =
-            attributes->tlength > requestedBytes ? attributes->tlength - requestedBytes : 0;
-    return queuedBytes > marginBytes ? (queuedBytes - marginBytes) / sizeof(std::int16_t) : 0;
 }
 
 void PulseSoundOutput::Loop::onUnderflow(pa_stream*, void* self) {

@@ -45,8 +45,8 @@ public:
     bool streamRunning() const;
     // Any thread: the server's underflows alone.
     std::uint64_t serverUnderrunCount() const;
-    // Any thread: starts handed over too late to land on their frame (the UI thread woke later
-    // than the server's queue is long), heard late instead.
+    // Any thread: starts handed over too late to land on their frame (the UI thread woke more
+    // than the heard delay's spare time late), heard late instead.
     std::uint64_t lateStartCount() const;
     // Any thread: streams made so far (a new one after each reconnection).
     int streamsMade() const;

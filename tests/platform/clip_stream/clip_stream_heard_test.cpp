@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -31,15 +30,13 @@ constexpr SteadyTimeNs kHeardDelayNs = 30 * kMsNs;
 // The sink as the backend sees it. Frame f is heard at origin + f / (rate * (1 + ppm)) plus the
 // time lost in underruns before it; the backend is asked for chunkFrames at a time, bufferNs
 // before the chunk is heard, plus a lateness; a lateness past the buffer runs the sink dry, and
-// every later frame is heard that much later. A server that takes frames again lets the backend
-// write over those still at least rewriteLeadNs from being heard.
+// every later frame is heard that much later.
 struct ServerModel {
     std::size_t chunkFrames = 256;
     SteadyTimeNs bufferNs = 20 * kMsNs;
     double rateOffsetPpm = 0;
     std::function<SteadyTimeNs(int render)> latenessNs = [](int) { return SteadyTimeNs{0}; };
     std::function<SteadyTimeNs(int render)> reportErrorNs = [](int) { return SteadyTimeNs{0}; };
-    std::optional<SteadyTimeNs> rewriteLeadNs = std::nullopt;
 };
 
 class FakeServer {
@@ -56,16 +53,6 @@ public:
         const SteadyTimeNs dueNs = heardNs(renderedFrames());
         if (callNs > dueNs)
             segments_.push_back({renderedFrames(), callNs - dueNs + segments_.back().shiftNs});
-        if (model_.rewriteLeadNs) {
-            std::size_t rewritable = 0;
-            while (rewritable < rendered_.size() &&
-                   heardNs(renderedFrames() - static_cast<std::int64_t>(rewritable) - 1) >=
-                           callNs + *model_.rewriteLeadNs)
-                ++rewritable;
-            const std::size_t back = stream_.stepBackForLateStartAudioThread(rewritable);
-            EXPECT_LE(back, rewritable);
-            rendered_.resize(rendered_.size() - std::min(back, rewritable));
-        }
         std::vector<std::int16_t> chunk(model_.chunkFrames, std::int16_t{-1});
         stream_.renderHeardAudioThread(chunk,
                                        heardNs(renderedFrames()) + model_.reportErrorNs(render_));
@@ -307,15 +294,10 @@ INSTANTIATE_TEST_SUITE_P(
                           .restsOnSoundClock = true,
                           .settledFromStart = 30,
                           .settledIntervalErrorNs = 70'000},
-                // Starts handed over up to 18 ms late, most after their frame was rendered: the
-                // stream steps back and they are written over what the server holds, on time.
-                HeardCase{.name = "LateHandOverWrittenOver",
-                          .server = {.rewriteLeadNs = 3 * kMsNs},
-                          .handOverLateNs = uniformNs(0, 18 * kMsNs, 17)},
-                // A server that takes nothing back: those starts begin at the next chunk,
-                // heard late (by the hand-over's lateness past what the buffer leaves, plus up to
-                // a chunk), and are counted.
-                HeardCase{.name = "LateHandOverOnAServerThatTakesNothingBack",
+                // Starts handed over 18 ms late, after their frame was rendered: they begin at
+                // the next chunk, heard late (by the hand-over's lateness past what the buffer
+                // leaves, plus up to a chunk), whole, and are counted.
+                HeardCase{.name = "LateHandOverBeginsAtTheNextChunkAndIsCounted",
                           .server = {},
                           .maxErrorNs = 14 * kMsNs,
                           .handOverLateNs = [](int) { return 18 * kMsNs; },

@@ -161,7 +161,7 @@ TEST_F(PulseOutput, ClipsArriveSampleAccurateAndPlacedByTheirStartTimes) {
 
 // A loop's starts are due half a second apart and made up to a few milliseconds late, as a
 // waking event loop makes them: the sink hears them half a second apart. An interval in which the
-// server ran dry, or a start was made later than the server's queue is long (a busy machine),
+// server ran dry, or a start was made too late for its frame (a busy machine),
 // moves later sound and is left out, with the interval after it, as the output counts them; the
 // others must be exact.
 TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
@@ -196,7 +196,7 @@ TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
         const auto found = onsetsOf(recorded, std::span(heard).first(32));
         ASSERT_EQ(found.size(), 1u) << "start " << (&clip - clips.data()) << " was not heard once";
         onsets.push_back(found[0]);
-        // Whole, also when it came late and was written over what the server already had.
+        // Whole, from its first sample.
         const auto k = static_cast<std::size_t>(&clip - clips.data());
         if (mishapsAtStart[k] == mishapsAtStart[k + 1]) {
             ASSERT_LE(static_cast<std::size_t>(found[0]) + heard.size(), recorded.size());
