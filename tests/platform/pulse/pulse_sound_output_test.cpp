@@ -194,11 +194,17 @@ TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
     for (const auto& clip : clips) {
         const std::vector<std::int16_t> heard = asHeard(*clip);
         const auto found = onsetsOf(recorded, std::span(heard).first(32));
-        ASSERT_EQ(found.size(), 1u) << "start " << (&clip - clips.data()) << " was not heard once";
+        const auto k = static_cast<std::size_t>(&clip - clips.data());
+        const bool mishap = mishapsAtStart[k] != mishapsAtStart[k + 1];
+        if (found.size() != 1) {
+            // A dry spell inside its opening: its intervals are left out anyway.
+            EXPECT_TRUE(mishap && found.empty()) << "start " << k << " was not heard once";
+            onsets.push_back(-1);
+            continue;
+        }
         onsets.push_back(found[0]);
         // Whole, from its first sample.
-        const auto k = static_cast<std::size_t>(&clip - clips.data());
-        if (mishapsAtStart[k] == mishapsAtStart[k + 1]) {
+        if (!mishap) {
             ASSERT_LE(static_cast<std::size_t>(found[0]) + heard.size(), recorded.size());
             EXPECT_TRUE(std::equal(heard.begin(), heard.end(), recorded.begin() + found[0]))
                     << "start " << k << " is not whole";
@@ -208,7 +214,8 @@ TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
     for (std::size_t k = 1; k < onsets.size(); ++k) {
         // From the start before the interval's: a start made shortly after the server ran dry
         // is placed while the output finds the sound's timing again.
-        if (mishapsAtStart[k < 2 ? 0 : k - 2] != mishapsAtStart[k + 1])
+        if (mishapsAtStart[k < 2 ? 0 : k - 2] != mishapsAtStart[k + 1] || onsets[k] < 0 ||
+            onsets[k - 1] < 0)
             continue;
         ++clean;
         const double expectedFrames = static_cast<double>(kIntervalNs) * kFramesPerNs;
