@@ -67,9 +67,8 @@ constexpr SteadyTimeNs kRefreshesBeforeAnUnreportedJump = 10;
 // How far a start placed from the last one may be moved toward where the line puts it, and how
 // far apart the two may be before the line's frame is taken (the rate was wrong).
 constexpr double kChainStepNs = 100'000;
-// ... or by this share of the distance, when that is more: a start placed while the line was
-// still being found is not carried far.
-constexpr double kChainStepShare = 0.25;
+// Starts are placed from the last one only once the line has followed this many reports since it
+// was found.
 constexpr std::int64_t kChainSettleReports = 128;
 constexpr double kChainResyncNs = 10'000'000;
 // The least-squares fit that first learns the rate runs this many times the line's own span
@@ -357,8 +356,7 @@ struct ClipStream::State {
         const auto apartFrames = static_cast<double>(lined - chained);
         if (std::abs(apartFrames) * a.heardFrameNs > kChainResyncNs)
             return lined;
-        const double stepFrames =
-                std::max(kChainStepNs / a.heardFrameNs, std::abs(apartFrames) * kChainStepShare);
+        const double stepFrames = kChainStepNs / a.heardFrameNs;
         return chained + std::llround(std::clamp(apartFrames, -stepFrames, stepFrames));
     }
 
