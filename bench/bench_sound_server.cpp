@@ -273,7 +273,10 @@ Heard playAndHear(SoundOutput& output, const PulseTestServer& server, int count,
         const SteadyTimeNs startNs = intervalNs > 0 && !passCallTimes ? nextNs : steadyNowNs();
         output.play(clips.back(), startNs);
         dueNs.push_back(startNs);
-        nextNs += intervalNs > 0 ? intervalNs : 150'000'000 + (i * 37'000'000) % 100'000'000;
+        // A rest is timed as the playback logic times it, on the output's clock.
+        nextNs += intervalNs > 0 ? std::llround(static_cast<double>(intervalNs) *
+                                                output.steadySecondsPerSoundSecond())
+                                 : 150'000'000 + (i * 37'000'000) % 100'000'000;
     }
     std::this_thread::sleep_for(400ms);
     recording.stop();

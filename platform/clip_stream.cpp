@@ -44,7 +44,6 @@ constexpr int kHeardReportsFollowedAfterAMove = 3;
 // Smaller errors are followed, each counted at most this much, so reports that are off but under
 // the jump threshold move the line by microseconds only.
 constexpr double kHeardMaxFollowedErrorNs = 250'000;
-
 // Each report pulls the followed line by this share of its error: small enough that report
 // jitter of a millisecond moves clips by tens of microseconds, large enough that a server clock
 // 300 ppm off steady_clock is followed within a second or two.
@@ -52,6 +51,34 @@ constexpr double kHeardLineGain = 1.0 / 64;
 // ... and this share goes into the frame length, so that a steady rate offset leaves no lag
 // behind (a critically damped second-order loop).
 constexpr double kHeardRateGain = kHeardLineGain * kHeardLineGain / 4;
+// Reports whose errors last until the server's next timing refresh (HeardTiming's
+// reportRefreshNs) are followed this slowly, about 8 s at PulseAudio's 5-7.5 ms refills, so an
+// error held through one refresh moves clips by a fraction of it, and errors up to
+// kRefreshedMaxFollowedErrorNs count whole, so that a rate 300 ppm off is still learnt within a
+// minute. When the line is found anew it is the mean of the reports so far until that mean
+// moves less than this gain would. A larger error moves the line only when the backend says the
+// sound moved, or after kRefreshesBeforeAnUnreportedJump refreshes of agreeing reports.
+constexpr double kRefreshedLineGain = 1.0 / 1024;
+// The rate follows as a line twice as quick would (an over-damped loop: the line's wander
+// barely moves it, and a rate that the fit learnt slightly wrong is mended within a minute).
+constexpr double kRefreshedRateGain = (2 * kRefreshedLineGain) * (2 * kRefreshedLineGain) / 4;
+constexpr double kRefreshedMaxFollowedErrorNs = 3'000'000;
+constexpr SteadyTimeNs kRefreshesBeforeAnUnreportedJump = 10;
+// How far a start placed from the last one may be moved toward where the line puts it, and how
+// far apart the two may be before the line's frame is taken (the rate was wrong).
+constexpr double kChainStepNs = 100'000;
+// Starts are placed from the last one only once the line has followed this many reports since it
+// was found.
+constexpr std::int64_t kChainSettleReports = 128;
+constexpr double kChainResyncNs = 10'000'000;
+// The least-squares fit that first learns the rate runs this many times the line's own span
+// (about 25 s of reports): with errors held for seconds, a shorter fit learns a rate hundreds of
+// ppm off.
+constexpr double kRateFitLineSpans = 4;
+constexpr double kRateFitMinRefreshes = 4;
+// Sound cards run within a few hundred ppm of their nominal rate: a fit beyond this is the
+// reports' errors.
+constexpr double kMaxFittedRateOffset = 500e-6;
 // Sound cards and servers run within a few hundred ppm of their nominal rate; a followed rate
 // beyond this is a fault in the reports, not the card.
 constexpr double kMaxRateOffset = 2000e-6;
@@ -66,6 +93,7 @@ constexpr std::int64_t kMaxLeadNs = 3600 * kNsPerSecond;
 constexpr SteadyTimeNs kOverdueOnNewStreamNs = 50'000'000;
 
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
+static_assert(std::atomic<double>::is_always_lock_free);
 
 constexpr std::uint32_t slotBit(std::uint32_t slot) {
     return std::uint32_t{1} << slot;
@@ -86,6 +114,21 @@ struct ClipStream::State {
         const std::int16_t* samples = nullptr;
         std::size_t frames = 0;
         SteadyTimeNs callTimeNs = 0;
+    };
+
+    struct RateFit {
+        bool done = false;
+        // Reports fitted since the server stream began, over every restart of the fit.
+        std::int64_t fittedReports = 0;
+        // The frame length the fit started from: the rate the fits before it learnt.
+        double baseFrameNs = 0;
+        std::int64_t count = 0;
+        std::int64_t fromFrame = 0;
+        double fromNs = 0;
+        double sumX = 0;
+        double sumY = 0;
+        double sumXX = 0;
+        double sumXY = 0;
     };
 
     // Only the audio thread touches these.
@@ -114,8 +157,16 @@ struct ClipStream::State {
         double heardLineNs = 0;
         double heardFrameNs = 0;
         std::int64_t framesSinceReport = 0;
-        int jumpReports = 0;  // Large-error reports in a row that agree.
+        int jumpReports = 0;              // Large-error reports in a row that agree.
+        std::int64_t jumpFirstFrame = 0;  // Where the first of them was rendered.
         int reportsToFollow = 0;
+        std::int64_t reportsSinceLock = 0;
+        // Refreshed reports: the least-squares fit that first learns the rate.
+        RateFit rateFit;
+        // Refreshed reports: the last start placed on this line, by its heard time and frame.
+        bool chainValid = false;
+        SteadyTimeNs chainHeardNs = 0;
+        std::int64_t chainFrame = 0;
         double pendingJumpErrorNs = 0;
         // Heard time: when the waiting start's first sample is due to be heard.
         SteadyTimeNs waitingHeardNs = 0;
@@ -132,14 +183,32 @@ struct ClipStream::State {
         // the start is made; the half period absorbs the clock sitting slightly above the
         // earliest possible arrivals and the time the call takes to publish.
         , latencyNs(bufferPeriodNs * 3 / 2)
-        , heardTiming(false) {}
+        , heardTiming(false)
+        , refreshedReports(false)
+        , reportRefreshNs(0)
+        , heardJumpNs(kHeardJumpNs)
+        , heardJumpLastsNs(0)
+        , heardLineMaxErrorNs(kHeardMaxFollowedErrorNs)
+        , heardRateMaxErrorNs(kHeardMaxFollowedErrorNs)
+        , heardLineGain(kHeardLineGain)
+        , heardRateGain(kHeardRateGain) {}
 
     // Heard time.
     State(int rateHz, HeardTiming timing)
         : sampleRateHz(std::max(rateHz, 1))
         , bufferPeriodNs(0)
         , latencyNs(timing.heardDelayNs)
-        , heardTiming(true) {}
+        , heardTiming(true)
+        , refreshedReports(timing.reportRefreshNs > 0)
+        , reportRefreshNs(std::max<SteadyTimeNs>(timing.reportRefreshNs, 0))
+        , heardJumpNs(refreshedReports ? kRefreshedMaxFollowedErrorNs : kHeardJumpNs)
+        , heardJumpLastsNs(
+                  refreshedReports ? kRefreshesBeforeAnUnreportedJump * timing.reportRefreshNs : 0)
+        , heardLineMaxErrorNs(kHeardMaxFollowedErrorNs)
+        , heardRateMaxErrorNs(refreshedReports ? kRefreshedMaxFollowedErrorNs
+                                               : kHeardMaxFollowedErrorNs)
+        , heardLineGain(refreshedReports ? kRefreshedLineGain : kHeardLineGain)
+        , heardRateGain(refreshedReports ? kRefreshedRateGain : kHeardRateGain) {}
 
     std::int64_t idleFrames() const { return kIdleStopSeconds * sampleRateHz; }
 
@@ -197,42 +266,145 @@ struct ClipStream::State {
         if (moved)
             a.reportsToFollow = kHeardReportsFollowedAfterAMove;
         if (!a.heardLocked || resumed || a.reportsToFollow > 0) {
-            if (!a.heardLocked)
+            if (!a.heardLocked) {
                 a.heardFrameNs =
                         static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
+                a.rateFit = RateFit{};
+            }
             a.heardLocked = true;
             a.heardLineNs = reportNs;
+            a.chainValid = false;
+            // A move (an underrun) restarts the fit from the rate learnt so far.
+            if (!a.rateFit.done) {
+                const std::int64_t fittedReports = a.rateFit.fittedReports;
+                a.rateFit = RateFit{};
+                a.rateFit.fittedReports = fittedReports;
+                a.rateFit.baseFrameNs = a.heardFrameNs;
+                a.rateFit.fromFrame = a.renderedFrames;
+                a.rateFit.fromNs = reportNs;
+            }
             a.jumpReports = 0;
             a.reportsToFollow = std::max(a.reportsToFollow - 1, 0);
+            a.reportsSinceLock = 0;
             return;
         }
-        if (std::abs(errorNs) > kHeardJumpNs) {
+        ++a.reportsSinceLock;
+        if (std::abs(errorNs) > heardJumpNs) {
             const bool agrees = a.jumpReports > 0 &&
                                 std::abs(errorNs - a.pendingJumpErrorNs) < kHeardJumpConfirmNs;
             a.jumpReports = agrees ? a.jumpReports + 1 : 1;
-            if (!agrees)
+            if (!agrees) {
                 a.pendingJumpErrorNs = errorNs;
-            if (a.jumpReports >= kHeardJumpConfirmReports) {
+                a.jumpFirstFrame = a.renderedFrames;
+            }
+            const bool lasted = (a.renderedFrames - a.jumpFirstFrame) * kNsPerSecond >=
+                                heardJumpLastsNs * sampleRateHz;
+            if (a.jumpReports >= kHeardJumpConfirmReports && lasted) {
                 // Sound heard later than the line said: the stream ran dry.
                 if (errorNs > 0)
                     lateRenders.fetch_add(1, std::memory_order_relaxed);
                 // The rate learnt so far stays.
                 a.heardLineNs = reportNs;
+                a.chainValid = false;
                 a.jumpReports = 0;
+                a.reportsSinceLock = 0;
+                return;
             }
+            // Ignored, unless refreshed: leaving out the reports on one side of a line that
+            // lags would keep it lagging.
+            if (!refreshedReports)
+                return;
+        } else {
+            a.jumpReports = 0;
+        }
+        const double meanGain = 1.0 / static_cast<double>(a.reportsSinceLock + 1);
+        const bool finding = refreshedReports && meanGain > heardLineGain;
+        if (refreshedReports && !a.rateFit.done &&
+            static_cast<double>(a.rateFit.fittedReports) * heardLineGain < kRateFitLineSpans) {
+            fitRateAudioThread(errorNs);
             return;
         }
-        a.jumpReports = 0;
-        const double followedErrorNs =
-                std::clamp(errorNs, -kHeardMaxFollowedErrorNs, kHeardMaxFollowedErrorNs);
-        a.heardLineNs += followedErrorNs * kHeardLineGain;
+        a.rateFit.done = a.rateFit.done || refreshedReports;
+        const double lineMaxErrorNs = finding ? heardRateMaxErrorNs : heardLineMaxErrorNs;
+        a.heardLineNs += std::clamp(errorNs, -lineMaxErrorNs, lineMaxErrorNs) *
+                         (finding ? meanGain : heardLineGain);
         const double nominalFrameNs =
                 static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
+        const double rateErrorNs = std::clamp(errorNs, -heardRateMaxErrorNs, heardRateMaxErrorNs);
+        // Refreshed reports wander by hundreds of ppm over a minute (through PipeWire's pulse
+        // layer the loop ran off to the 2000 ppm bound): held within what a card can be off.
+        const double maxRateOffset = refreshedReports ? kMaxFittedRateOffset : kMaxRateOffset;
         if (framesSinceReport > 0)
             a.heardFrameNs = std::clamp(
-                    a.heardFrameNs + followedErrorNs * kHeardRateGain /
-                                             static_cast<double>(framesSinceReport),
-                    nominalFrameNs * (1 - kMaxRateOffset), nominalFrameNs * (1 + kMaxRateOffset));
+                    a.heardFrameNs +
+                            rateErrorNs * heardRateGain / static_cast<double>(framesSinceReport),
+                    nominalFrameNs * (1 - maxRateOffset), nominalFrameNs * (1 + maxRateOffset));
+    }
+
+    // Refreshed reports: a start is placed by the followed rate from the last start placed,
+    // moved toward where the line puts it by at most kChainStepNs, so the line's wander (a
+    // millisecond or so on a busy server) reaches the rhythm only a little at a time.
+    std::int64_t startFrameAudioThread(SteadyTimeNs heardNs) const noexcept {
+        const AudioSide& a = audio;
+        const std::int64_t lined = heardFrameAtAudioThread(heardNs);
+        if (!refreshedReports || !a.chainValid)
+            return lined;
+        const double sinceNs =
+                std::clamp(static_cast<double>(heardNs - a.chainHeardNs),
+                           -static_cast<double>(kMaxLeadNs), static_cast<double>(kMaxLeadNs));
+        const std::int64_t chained = a.chainFrame + std::llround(sinceNs / a.heardFrameNs);
+        const auto apartFrames = static_cast<double>(lined - chained);
+        if (std::abs(apartFrames) * a.heardFrameNs > kChainResyncNs)
+            return lined;
+        const double stepFrames = kChainStepNs / a.heardFrameNs;
+        return chained + std::llround(std::clamp(apartFrames, -stepFrames, stepFrames));
+    }
+
+    void placedStartAudioThread(std::int64_t frame) noexcept {
+        // Not from a line just found again (after an underrun its first reports are off by
+        // milliseconds): the starts after would carry that.
+        if (audio.reportsSinceLock < kChainSettleReports) {
+            audio.chainValid = false;
+            return;
+        }
+        audio.chainValid = true;
+        audio.chainHeardNs = audio.waitingHeardNs;
+        audio.chainFrame = frame;
+    }
+
+    // Refreshed reports, until the rate is first learnt on a server stream: line and rate are
+    // the least-squares fit of the reports so far, clamped where the rate is absurd.
+    void fitRateAudioThread(double errorNs) noexcept {
+        AudioSide& a = audio;
+        RateFit& f = a.rateFit;
+        const double nominalFrameNs =
+                static_cast<double>(kNsPerSecond) / static_cast<double>(sampleRateHz);
+        const auto x = static_cast<double>(a.renderedFrames - f.fromFrame);
+        // A report far off counts as only so far off, as for the line itself.
+        const double y = a.heardLineNs - f.fromNs - x * f.baseFrameNs +
+                         std::clamp(errorNs, -heardRateMaxErrorNs, heardRateMaxErrorNs);
+        ++f.count;
+        ++f.fittedReports;
+        f.sumX += x;
+        f.sumY += y;
+        f.sumXX += x * x;
+        f.sumXY += x * y;
+        const auto n = static_cast<double>(f.count);
+        const double spread = n * f.sumXX - f.sumX * f.sumX;
+        // Over a few refreshes the slope is mostly the refreshes' errors: the nominal rate is
+        // nearer until the fit is longer, and the fit's slope is then taken in gradually, so
+        // that the line does not leap when it is.
+        const double refreshes = x * nominalFrameNs / static_cast<double>(reportRefreshNs);
+        const double weight =
+                std::clamp((refreshes - kRateFitMinRefreshes) / kRateFitMinRefreshes, 0.0, 1.0);
+        double slope = 0;
+        if (weight > 0 && spread > 0)
+            slope = weight * ((n * f.sumXY - f.sumX * f.sumY) / spread);
+        const double offset = (f.sumY - slope * f.sumX) / n;
+        a.heardFrameNs =
+                std::clamp(f.baseFrameNs + slope, nominalFrameNs * (1 - kMaxFittedRateOffset),
+                           nominalFrameNs * (1 + kMaxFittedRateOffset));
+        a.heardLineNs = f.fromNs + offset + x * a.heardFrameNs;
     }
 
     std::int64_t heardFrameAtAudioThread(SteadyTimeNs heardNs) const noexcept {
@@ -302,6 +474,15 @@ struct ClipStream::State {
     const std::int64_t bufferPeriodNs;
     const SteadyTimeNs latencyNs;
     const bool heardTiming;
+    // How the heard line follows the reports (see the constants above).
+    const bool refreshedReports;
+    const SteadyTimeNs reportRefreshNs;
+    const double heardJumpNs;
+    const SteadyTimeNs heardJumpLastsNs;
+    const double heardLineMaxErrorNs;
+    const double heardRateMaxErrorNs;
+    const double heardLineGain;
+    const double heardRateGain;
 
     std::array<Slot, kSlotCount> slots{};
     // Set by the UI thread when it publishes a slot, cleared by whichever thread lets go of it.
@@ -316,6 +497,9 @@ struct ClipStream::State {
     std::atomic<bool> resumedAfterIdle{false};
     std::atomic<bool> heardLineMoved{false};
     std::atomic<std::uint64_t> lateRenders{0};
+    std::atomic<std::uint64_t> lateStarts{0};
+    // The followed frame length over the nominal one, for the UI thread to time rests by.
+    std::atomic<double> soundSecondRatio{1.0};
 
     AudioSide audio;
 };
@@ -327,14 +511,19 @@ void ClipStream::State::renderAudioThread(std::span<std::int16_t> out) noexcept 
     std::size_t switchFrame = out.size();
     if (a.waitingSlot != kNoSlot) {
         const std::int64_t startFrame =
-                heardTiming ? heardFrameAtAudioThread(a.waitingHeardNs) : a.waitingStartFrame;
+                heardTiming ? startFrameAudioThread(a.waitingHeardNs) : a.waitingStartFrame;
         const std::int64_t offsetFrames = startFrame - a.renderedFrames;
         if (a.newServerStream &&
             -offsetFrames * kNsPerSecond > kOverdueOnNewStreamNs * sampleRateHz) {
             letGoAudioThread(a.waitingSlot);
             a.waitingSlot = kNoSlot;
-        } else if (offsetFrames < static_cast<std::int64_t>(out.size()))
+        } else if (offsetFrames < static_cast<std::int64_t>(out.size())) {
             switchFrame = static_cast<std::size_t>(std::max<std::int64_t>(offsetFrames, 0));
+            if (offsetFrames < 0)
+                lateStarts.fetch_add(1, std::memory_order_relaxed);
+            else if (heardTiming)
+                placedStartAudioThread(startFrame);
+        }
     }
     renderSoundingAudioThread(out.first(switchFrame));
     if (switchFrame < out.size()) {
@@ -392,6 +581,15 @@ void ClipStream::renderHeardAudioThread(std::span<std::int16_t> out,
     State& s = *state_;
     assert(s.heardTiming);
     s.trackHeardTimeAudioThread(firstFrameHeardNs);
+    s.soundSecondRatio.store(s.audio.heardFrameNs * static_cast<double>(s.sampleRateHz) /
+                                     static_cast<double>(kNsPerSecond),
+                             std::memory_order_relaxed);
+    s.renderAudioThread(out);
+}
+
+void ClipStream::renderOnLineAudioThread(std::span<std::int16_t> out) noexcept {
+    State& s = *state_;
+    assert(s.heardTiming && s.audio.heardLocked);
     s.renderAudioThread(out);
 }
 
@@ -439,6 +637,14 @@ bool ClipStream::idleStopped() const noexcept {
 
 std::uint64_t ClipStream::lateRenderCount() const noexcept {
     return state_->lateRenders.load(std::memory_order_relaxed);
+}
+
+double ClipStream::steadySecondsPerSoundSecond() const noexcept {
+    return state_->soundSecondRatio.load(std::memory_order_relaxed);
+}
+
+std::uint64_t ClipStream::lateStartCount() const noexcept {
+    return state_->lateStarts.load(std::memory_order_relaxed);
 }
 
 void ClipStream::reclaim() {

@@ -49,6 +49,13 @@ public:
         // From a start's time to its first sample heard; more than the server's buffer plus one
         // refill period, so that a start made at once still finds its frame unrendered.
         SteadyTimeNs heardDelayNs;
+        // Above zero: the server refreshes its timing only about this often, and each refresh
+        // may be off by milliseconds, alike in every report until the next one (PulseAudio's
+        // timing info on a busy server). The line then averages the reports over several
+        // refreshes, and a large error moves it at once only when the backend says the sound
+        // moved (heardLineMovedAudioThread()) or when it has lasted through several refreshes.
+        // Zero: each report errs on its own, and a move is taken once a few reports agree.
+        SteadyTimeNs reportRefreshNs = 0;
     };
 
     // Arrival-time placement for buffers of about bufferFrames.
@@ -76,6 +83,11 @@ public:
     void renderHeardAudioThread(std::span<std::int16_t> out,
                                 SteadyTimeNs firstFrameHeardNs) noexcept;
 
+    // Audio thread, as renderHeardAudioThread, when the backend has no report for this buffer
+    // (its server's timing is being refreshed): the line goes on as followed. Only after a
+    // first report.
+    void renderOnLineAudioThread(std::span<std::int16_t> out) noexcept;
+
     // Audio or server-loop thread, heard-time streams: the server said its stream ran dry or
     // was moved, so the next few reports are taken as they come instead of being smoothed.
     void heardLineMovedAudioThread() noexcept;
@@ -100,6 +112,14 @@ public:
 
     // Any thread: renders that came so late that the line had to move (the stream ran dry).
     std::uint64_t lateRenderCount() const noexcept;
+
+    // Any thread, lock-free: how long one second of sound lasts on steady_clock by the followed
+    // heard-time rate (1.0 for arrival time, and until the reports have shown a rate).
+    double steadySecondsPerSoundSecond() const noexcept;
+
+    // Any thread: starts that came in after their frame had been rendered, so they began late,
+    // at the next buffer.
+    std::uint64_t lateStartCount() const noexcept;
 
     // UI thread. Frees the clips the audio thread has let go of.
     void reclaim();

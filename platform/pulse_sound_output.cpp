@@ -21,6 +21,9 @@ namespace lyravox::platform {
 namespace {
 
 constexpr pa_usec_t kRetryIntervalUs = 500'000;
+// libpulse refreshes a stream's timing info this often once the stream has settled (its automatic
+// updates back off to 1.5 s); in between, the latency is interpolated on the local clock.
+constexpr SteadyTimeNs kTimingRefreshNs = 1'500'000'000;
 constexpr pa_sample_spec kSampleSpec = {PA_SAMPLE_S16LE, kOutputSampleRateHz, 1};
 
 pa_usec_t msToUs(int ms) {
@@ -46,6 +49,7 @@ struct PulseSoundOutput::Loop {
     static void onStreamState(pa_stream*, void* self);
     static void onWritable(pa_stream*, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream*, void* self);
+    static void onSoundMoved(pa_stream*, void* self);
 
     void handleWake();
     void connect();
@@ -57,7 +61,8 @@ struct PulseSoundOutput::Loop {
     void connectionFailed(const char* what, int error);
     void tearDown();
 
-    ClipStream stream{kOutputSampleRateHz, ClipStream::HeardTiming{kHeardDelayNs}};
+    ClipStream stream{kOutputSampleRateHz,
+                      ClipStream::HeardTiming{kHeardDelayNs, kTimingRefreshNs}};
 
     // Made by the user-interface thread before the loop's thread runs, freed after it ended.
     pa_threaded_mainloop* mainloop = nullptr;
@@ -71,6 +76,8 @@ struct PulseSoundOutput::Loop {
     pa_stream* playback = nullptr;
     pa_time_event* retryEvent = nullptr;
     bool corked = false;
+    // This stream has had a timing report (not after a flush); until then its latency is guessed.
+    bool reportedOnThisStream = false;
     bool everReady = false;
     bool reported = false;
     bool priorityAsked = false;
@@ -192,6 +199,8 @@ void PulseSoundOutput::Loop::makeStream() {
     pa_stream_set_state_callback(playback, &Loop::onStreamState, this);
     pa_stream_set_write_callback(playback, &Loop::onWritable, this);
     pa_stream_set_underflow_callback(playback, &Loop::onUnderflow, this);
+    pa_stream_set_moved_callback(playback, &Loop::onSoundMoved, this);
+    pa_stream_set_suspended_callback(playback, &Loop::onSoundMoved, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.tlength =
@@ -206,6 +215,7 @@ void PulseSoundOutput::Loop::makeStream() {
     stream.beginNewServerStreamAudioThread();
     stream.leaveIdleStop();
     corked = false;
+    reportedOnThisStream = false;
     if (pa_stream_connect_playback(playback, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         connectionFailed("cannot connect a PulseAudio stream", pa_context_errno(context));
         return;
@@ -240,12 +250,21 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     pa_usec_t latencyUs = 0;
     int negative = 0;
     // Before the first timing report the buffer's own length is the best guess.
-    if (pa_stream_get_latency(target, &latencyUs, &negative) < 0) {
+    const bool latencyKnown = pa_stream_get_latency(target, &latencyUs, &negative) >= 0;
+    if (!latencyKnown) {
         latencyUs = msToUs(kServerBufferMs);
         negative = 0;
     }
     const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
     SteadyTimeNs heardNs = nowNs + (negative != 0 ? -latencyNs : latencyNs);
+    // The guesses were the buffer's length; the server's first report says where the sound is.
+    // Later, while the timing is being refreshed, the followed line goes on without a report
+    // rather than taking a guess for one.
+    const bool firstReport = latencyKnown && !reportedOnThisStream;
+    const bool guessed = !latencyKnown && !reportedOnThisStream;
+    reportedOnThisStream = reportedOnThisStream || latencyKnown;
+    if (firstReport)
+        stream.heardLineMovedAudioThread();
     while (bytes >= sizeof(std::int16_t)) {
         void* data = nullptr;
         std::size_t chunkBytes = bytes;
@@ -254,7 +273,10 @@ void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
         chunkBytes -= chunkBytes % sizeof(std::int16_t);
         const std::size_t frames = chunkBytes / sizeof(std::int16_t);
         const std::span<std::int16_t> out(static_cast<std::int16_t*>(data), frames);
-        stream.renderHeardAudioThread(out, heardNs);
+        if (latencyKnown || guessed)
+            stream.renderHeardAudioThread(out, heardNs);
+        else
+            stream.renderOnLineAudioThread(out);
         applyOutputHeadroomAudioThread(out);
         if (pa_stream_write(target, data, chunkBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
             return;
@@ -271,6 +293,11 @@ void PulseSoundOutput::Loop::onUnderflow(pa_stream*, void* self) {
     loop->stream.heardLineMovedAudioThread();
 }
 
+// Moved to another sink, or its sink suspended or resumed: the sound's timing starts afresh there.
+void PulseSoundOutput::Loop::onSoundMoved(pa_stream*, void* self) {
+    static_cast<Loop*>(self)->stream.heardLineMovedAudioThread();
+}
+
 void PulseSoundOutput::Loop::stopForIdle() {
     if (corked || !stream.enterIdleStop())
         return;
@@ -284,6 +311,7 @@ void PulseSoundOutput::Loop::stopForIdle() {
 // start after idle is heard as soon as the stream runs again.
 void PulseSoundOutput::Loop::resumeFromIdle() {
     stream.leaveIdleStop();
+    reportedOnThisStream = false;
     if (pa_operation* op = pa_stream_flush(playback, nullptr, nullptr))
         pa_operation_unref(op);
     if (pa_operation* op = pa_stream_cork(playback, 0, nullptr, nullptr))
@@ -298,6 +326,8 @@ void PulseSoundOutput::Loop::dropConnection() {
         pa_stream_set_state_callback(playback, nullptr, nullptr);
         pa_stream_set_write_callback(playback, nullptr, nullptr);
         pa_stream_set_underflow_callback(playback, nullptr, nullptr);
+        pa_stream_set_moved_callback(playback, nullptr, nullptr);
+        pa_stream_set_suspended_callback(playback, nullptr, nullptr);
         pa_stream_disconnect(playback);
         pa_stream_unref(playback);
         playback = nullptr;
@@ -362,12 +392,20 @@ std::uint64_t PulseSoundOutput::underrunCount() const {
     return loop_->serverUnderruns.load(std::memory_order_relaxed) + loop_->stream.lateRenderCount();
 }
 
+double PulseSoundOutput::steadySecondsPerSoundSecond() const {
+    return loop_->stream.steadySecondsPerSoundSecond();
+}
+
 std::uint64_t PulseSoundOutput::serverUnderrunCount() const {
     return loop_->serverUnderruns.load(std::memory_order_relaxed);
 }
 
 bool PulseSoundOutput::streamRunning() const {
     return loop_->running.load();
+}
+
+std::uint64_t PulseSoundOutput::lateStartCount() const {
+    return loop_->stream.lateStartCount();
 }
 
 int PulseSoundOutput::streamsMade() const {

@@ -39,11 +39,15 @@ public:
     std::string_view backendName() const override { return "pulseaudio"; }
     // The server's underflows and the loop's own late refills.
     std::uint64_t underrunCount() const override;
+    double steadySecondsPerSoundSecond() const override;
 
     // Any thread, for tests and benchmarks: a stream is connected and playing (not corked).
     bool streamRunning() const;
     // Any thread: the server's underflows alone.
     std::uint64_t serverUnderrunCount() const;
+    // Any thread: starts handed over too late to land on their frame (the UI thread woke more
+    // than the heard delay's spare time late), heard late instead.
+    std::uint64_t lateStartCount() const;
     // Any thread: streams made so far (a new one after each reconnection).
     int streamsMade() const;
 

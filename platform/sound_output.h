@@ -32,6 +32,12 @@ public:
     // Times the stream ran dry so far: the server had no sound when it needed some, or the
     // output's own thread came too late. Zero for outputs that cannot tell.
     virtual std::uint64_t underrunCount() const { return 0; }
+
+    // Any thread, lock-free: how long one second of sound lasts on steady_clock, as the output
+    // follows its server's clock (0.9997 for a sink 300 ppm fast); 1.0 for outputs that cannot
+    // tell. A rest of N seconds timed as N times this is heard N seconds long in the sink's own
+    // samples.
+    virtual double steadySecondsPerSoundSecond() const { return 1.0; }
 };
 
 }  // namespace lyravox::platform

@@ -73,8 +73,12 @@ std::optional<std::chrono::nanoseconds> PlaybackControl::waitRest() {
     for (;;) {
         // Both are read anew on every pass: a nested handler may have started a clip (startzeit)
         // or read other rest options (pause), and then this rest ends where that one does.
+        // The rest is timed on the sound card's clock, a few hundred ppm off the run time's,
+        // so that it is heard whole seconds long in the card's own samples.
         const auto target = [this] {
-            return state_.startzeit + std::chrono::seconds(state_.pause);
+            const double restNs =
+                    static_cast<double>(state_.pause) * 1e9 * player_.steadySecondsPerSoundSecond();
+            return state_.startzeit + std::chrono::nanoseconds(std::llround(restNs));
         };
         runTime_.processEvents(target());
         if (closing_)

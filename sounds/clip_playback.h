@@ -19,6 +19,11 @@ public:
     // time the start is due (a click: when it was handled; the end of a rest: the rest's
     // deadline), so a rhythm of starts is heard as it was meant, however late the caller woke.
     virtual void startClip(std::chrono::nanoseconds startTime) = 0;
+
+    // How long one second of sound lasts on the run time's clock, by the sound output's own
+    // clock (1.0 where it cannot tell): the logic times a rest by it, so that the rest is heard
+    // exact in the sound card's samples. Returns at once.
+    virtual double steadySecondsPerSoundSecond() const { return 1.0; }
 };
 
 }  // namespace lyravox::sounds

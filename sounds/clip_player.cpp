@@ -25,4 +25,8 @@ void ClipPlayer::startClip(std::chrono::nanoseconds startTime) {
     output_.play(decoded_, startTime.count());
 }
 
+double ClipPlayer::steadySecondsPerSoundSecond() const {
+    return output_.steadySecondsPerSoundSecond();
+}
+
 }  // namespace lyravox::sounds

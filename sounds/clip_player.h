@@ -31,6 +31,8 @@ public:
     // first byte to play.
     void startClip(std::chrono::nanoseconds startTime) override;
 
+    double steadySecondsPerSoundSecond() const override;
+
     // The clip buffer: the complete image of the clip loaded last ("klang", German for sound).
     const std::vector<std::uint8_t>& klang() const { return klang_; }
 

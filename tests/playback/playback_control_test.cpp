@@ -264,13 +264,16 @@ TEST(PlaybackControl, RestOptionsAreKeptAsWholeSeconds) {
 // The event loop wakes a little after each rest's deadline. A start that ends a rest is due at
 // the deadline, and the next rest counts from there, so the rhythm does not drift by the wake-up
 // time; a rest that ended far too late (the machine stalled) starts the rhythm afresh from when
-// it was noticed instead of making up for it in a burst.
+// it was noticed instead of making up for it in a burst. Rests are timed on the sound card's
+// clock, so with a card 300 ppm fast each lasts 0.9997 s of the run time's, and a long loop
+// gathers no error in the card's samples.
 struct LateWakeCase {
     std::string name;
     double latenessSeconds;
     Button button;
     double loopClearedSeconds;  // Negative: "Loop" stays clear.
     std::vector<double> dueSeconds;
+    double steadySecondsPerSoundSecond = 1.0;
 };
 
 std::ostream& operator<<(std::ostream& out, const LateWakeCase& c) {
@@ -283,6 +286,7 @@ TEST_P(PlaybackLateWake, StartsAreDueWhereTheRhythmSaysAndMadeWhenTheLoopWoke) {
     const LateWakeCase& c = GetParam();
     SimulatedWindow window;
     window.runTime.setWakeLateness(at(c.latenessSeconds));
+    window.player.setSteadySecondsPerSoundSecond(c.steadySecondsPerSoundSecond);
     if (c.loopClearedSeconds >= 0) {
         window.setLoopAt(0, true);
         window.setLoopAt(c.loopClearedSeconds, false);
@@ -321,7 +325,22 @@ INSTANTIATE_TEST_SUITE_P(
                              0.3,
                              Command1,
                              3,
-                             {0, 0, 1.3, 2.6}}),
+                             {0, 0, 1.3, 2.6}},
+                LateWakeCase{"rests_on_a_sound_card_300ppm_fast",
+                             0.0015,
+                             Command1,
+                             4.5,
+                             {0, 0, 0.9997, 1.9994, 2.9991, 3.9988},
+                             1 - 300e-6},
+                LateWakeCase{"rests_on_a_sound_card_300ppm_slow_over_ten_minutes", 0.0015, alle,
+                             599.5,
+                             [] {
+                                 std::vector<double> due;
+                                 for (int i = 0; i < 600; ++i)
+                                     due.push_back(i * (1 + 300e-6));
+                                 return due;
+                             }(),
+                             1 + 300e-6}),
         [](const auto& info) { return info.param.name; });
 
 // The eight sound buttons are locked in order from the first pass to the end of the last; with

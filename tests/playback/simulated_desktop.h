@@ -110,11 +110,15 @@ public:
 
     void loadClip(std::string_view clipName) override { klang_ = std::string(clipName); }
     void startClip(nanoseconds startTime) override;
+    double steadySecondsPerSoundSecond() const override { return steadyPerSoundSecond_; }
 
     const std::vector<ClipStart>& starts() const { return starts_; }
+    // A sound card whose clock runs off the run time's.
+    void setSteadySecondsPerSoundSecond(double ratio) { steadyPerSoundSecond_ = ratio; }
 
 private:
     const platform::RunTime& clock_;
+    double steadyPerSoundSecond_ = 1.0;
     std::string klang_;
     std::vector<ClipStart> starts_;
 };

@@ -161,8 +161,9 @@ TEST_F(PulseOutput, ClipsArriveSampleAccurateAndPlacedByTheirStartTimes) {
 
 // A loop's starts are due half a second apart and made up to a few milliseconds late, as a
 // waking event loop makes them: the sink hears them half a second apart. An interval in which the
-// server ran dry (a busy machine) moves all later sound and is left out; the others must be
-// exact.
+// server ran dry, or a start was made too late for its frame (a busy machine),
+// moves later sound and is left out, with the interval after it, as the output counts them; the
+// others must be exact.
 TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
     startServer();
     Watchdog watchdog(30s);
@@ -174,29 +175,47 @@ TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
     constexpr int kStarts = 12;
     constexpr SteadyTimeNs kIntervalNs = 500'000'000;
     std::vector<std::shared_ptr<const PcmClip>> clips;
-    std::vector<std::uint64_t> underrunsAtStart;
+    // Underruns and starts that came too late to land on their frame, so far.
+    std::vector<std::uint64_t> mishapsAtStart;
+    const auto mishaps = [&output] { return output.underrunCount() + output.lateStartCount(); };
     const SteadyTimeNs firstNs = steadyNowNs() + 50'000'000;
     for (int k = 0; k < kStarts; ++k) {
         clips.push_back(noiseClip(100 + static_cast<std::uint32_t>(k), 2000, 4410));
         const SteadyTimeNs dueNs = firstNs + k * kIntervalNs;
         sleepUntil(dueNs + (k * 700'000) % 3'000'000);
-        underrunsAtStart.push_back(output.underrunCount());
+        mishapsAtStart.push_back(mishaps());
         output.play(clips.back(), dueNs);
     }
     std::this_thread::sleep_for(300ms);
-    underrunsAtStart.push_back(output.underrunCount());
+    mishapsAtStart.push_back(mishaps());
     const std::vector<std::int16_t> recorded = stopRecording(*recording);
 
     std::vector<std::int64_t> onsets;
     for (const auto& clip : clips) {
         const std::vector<std::int16_t> heard = asHeard(*clip);
         const auto found = onsetsOf(recorded, std::span(heard).first(32));
-        ASSERT_EQ(found.size(), 1u) << "a start was not heard once";
+        const auto k = static_cast<std::size_t>(&clip - clips.data());
+        const bool mishap = mishapsAtStart[k] != mishapsAtStart[k + 1];
+        if (found.size() != 1) {
+            // A dry spell inside its opening: its intervals are left out anyway.
+            EXPECT_TRUE(mishap && found.empty()) << "start " << k << " was not heard once";
+            onsets.push_back(-1);
+            continue;
+        }
         onsets.push_back(found[0]);
+        // Whole, from its first sample.
+        if (!mishap) {
+            ASSERT_LE(static_cast<std::size_t>(found[0]) + heard.size(), recorded.size());
+            EXPECT_TRUE(std::equal(heard.begin(), heard.end(), recorded.begin() + found[0]))
+                    << "start " << k << " is not whole";
+        }
     }
     int clean = 0;
     for (std::size_t k = 1; k < onsets.size(); ++k) {
-        if (underrunsAtStart[k - 1] != underrunsAtStart[k + 1])
+        // From the start before the interval's: a start made shortly after the server ran dry
+        // is placed while the output finds the sound's timing again.
+        if (mishapsAtStart[k < 2 ? 0 : k - 2] != mishapsAtStart[k + 1] || onsets[k] < 0 ||
+            onsets[k - 1] < 0)
             continue;
         ++clean;
         const double expectedFrames = static_cast<double>(kIntervalNs) * kFramesPerNs;
@@ -204,7 +223,7 @@ TEST_F(PulseOutput, LoopStartsLandOnTheirScheduledFrames) {
                     0.0005 * kOutputSampleRateHz + expectedFrames * kClockSkewAllowance)
                 << "interval " << k;
     }
-    EXPECT_GE(clean, 1) << "the server ran dry in every interval";
+    EXPECT_GE(clean, 1) << "the server ran dry or a start came late in every interval";
 }
 
 // About ten seconds after the last clip the stream is corked and the server suspends its sink;
