@@ -393,6 +393,10 @@ std::uint64_t PipeWireSoundOutput::underrunCount() const {
     return counted.missedGraphCycles + counted.cyclesWithoutBuffer + counted.lateRenders;
 }
 
+double PipeWireSoundOutput::steadySecondsPerSoundSecond() const {
+    return connection_->clips.steadySecondsPerSoundSecond();
+}
+
 PipeWireSoundOutput::Underruns PipeWireSoundOutput::underruns() const {
     return {connection_->missedCycles.load(std::memory_order_relaxed),
             connection_->emptyCycles.load(std::memory_order_relaxed),

@@ -47,6 +47,9 @@ public:
     // Graph cycles the stream missed (the server's clock moved on more than one cycle) plus the
     // cycles in which the stream had no buffer to fill.
     std::uint64_t underrunCount() const override;
+    // The graph's clock against steady_clock, as the heard line has learnt it (a real card's
+    // clock drives the graph); any thread.
+    double steadySecondsPerSoundSecond() const override;
     // The same by cause.
     struct Underruns {
         std::uint64_t missedGraphCycles = 0;
