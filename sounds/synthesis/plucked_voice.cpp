@@ -3,9 +3,11 @@
 #include "pseudo_random.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <utility>
 
 namespace lyravox::synthesis {
 namespace {
@@ -193,7 +195,113 @@ std::vector<double> envelopeSums(const VoiceParams& voice, std::span<const doubl
     return sums;
 }
 
-void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice) {
+EnvelopeSumsByRise::EnvelopeSumsByRise(const VoiceParams& voice, std::span<const double> timesS)
+    : timesS_(timesS.begin(), timesS.end()) {
+    const std::vector<Component> components = componentsOf(voice);
+    int partial = 0;
+    for (const Component& c : components) {
+        const bool slow = c.glides && !c.sameStartAsPrevious;
+        isSlow_.push_back(slow);
+        if (slow) {
+            ++partial;
+            slow_.push_back({c.amplitude, std::sqrt(static_cast<double>(partial)), c.nepersPerS});
+        }
+    }
+    dampGains_.reserve(timesS_.size());
+    terms_.reserve(timesS_.size() * components.size());
+    for (const double tS : timesS_) {
+        dampGains_.push_back(dampGain(voice, tS));
+        if (tS < 0.0)
+            continue;
+        for (std::size_t n = 0; n < components.size(); ++n) {
+            const Component& c = components[n];
+            const double decay = std::exp(-c.nepersPerS * tS);
+            terms_.push_back(isSlow_[n] ? decay : c.amplitude * riseOf(c, tS) * decay);
+        }
+    }
+}
+
+std::vector<double> EnvelopeSumsByRise::sums(double riseS) const {
+    // The same sums in the same order as envelopeSums(), with only the rise left to compute.
+    std::vector<double> sums;
+    sums.reserve(timesS_.size());
+    const double* term = terms_.data();
+    for (std::size_t t = 0; t < timesS_.size(); ++t) {
+        const double tS = timesS_[t];
+        double sum = 0.0;
+        if (tS >= 0.0) {
+            auto slow = slow_.begin();
+            for (const bool isSlow : isSlow_) {
+                if (isSlow) {
+                    const double componentRiseS = riseS / slow->rootK;
+                    const double rise =
+                            componentRiseS > 0.0 ? 1.0 - std::exp(-tS / componentRiseS) : 1.0;
+                    sum += slow->amplitude * rise * *term;
+                    ++slow;
+                } else {
+                    sum += *term;
+                }
+                ++term;
+            }
+        }
+        sums.push_back(sum * dampGains_[t]);
+    }
+    return sums;
+}
+
+struct VoiceRenderCache::Voice {
+    // One component's cos(ωt + φ) per sample, as far as any render has needed it.
+    struct Wave {
+        std::uint64_t phaseBits;
+        std::uint64_t lastUse;
+        std::vector<double> values;
+    };
+    // A tuning that scatters phases tries a new phase on every try; keeping the last two per
+    // component keeps the aligned one without holding every one tried.
+    static constexpr std::size_t kWavesPerComponent = 2;
+
+    bool prepared = false;
+    std::vector<double> warpS, plainS, gain;
+    std::vector<double> noise;  // the scrape as heard through the body, before its level
+    double noiseRms = 0.0;
+    std::map<std::pair<std::uint64_t, bool>, std::vector<Wave>> waves;
+    std::uint64_t uses = 0;
+
+    std::vector<double>& wave(double frequencyHz, bool glides, double phase) {
+        std::vector<Wave>& slots = waves[{std::bit_cast<std::uint64_t>(frequencyHz), glides}];
+        const auto phaseBits = std::bit_cast<std::uint64_t>(phase);
+        ++uses;
+        for (Wave& w : slots) {
+            if (w.phaseBits == phaseBits) {
+                w.lastUse = uses;
+                return w.values;
+            }
+        }
+        if (slots.size() < kWavesPerComponent) {
+            slots.push_back({phaseBits, uses, {}});
+            return slots.back().values;
+        }
+        Wave& oldest =
+                *std::min_element(slots.begin(), slots.end(), [](const Wave& a, const Wave& b) {
+                    return a.lastUse < b.lastUse;
+                });
+        oldest = {phaseBits, uses, {}};
+        return oldest.values;
+    }
+};
+
+VoiceRenderCache::VoiceRenderCache() = default;
+VoiceRenderCache::~VoiceRenderCache() = default;
+
+VoiceRenderCache::Voice& VoiceRenderCache::voice(const std::vector<std::uint64_t>& key) {
+    std::unique_ptr<Voice>& entry = voices_[key];
+    if (!entry)
+        entry = std::make_unique<Voice>();
+    return *entry;
+}
+
+void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice,
+                     VoiceRenderCache* cache) {
     const std::vector<Component> components = componentsOf(voice);
     PseudoRandom random(voice.seed);
 
@@ -204,18 +312,46 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
     const std::size_t length = clip.size() - firstSample;
     const double firstTimeS = static_cast<double>(firstSample) / sampleRateHz - voice.onsetS;
 
+    const bool hasNoise = voice.pickNoiseLevel > 0.0 && voice.pickNoiseDurationS > 0.0;
+    // Everything but the decays, weights, phases and gains a tuning varies: the time base, the
+    // random numbers the scrape draws after the phases, and the scrape's path through the body.
+    std::vector<std::uint64_t> key;
+    for (const double v :
+         {sampleRateHz, static_cast<double>(clip.size()), voice.onsetS, voice.glideCents,
+          voice.glideTimeS, voice.pickRampS, voice.dampAtS, voice.dampDb, voice.dampDurationS,
+          voice.dampedDecayDbPerS, voice.pickNoiseDurationS, hasNoise ? 1.0 : 0.0,
+          static_cast<double>(components.size())})
+        key.push_back(std::bit_cast<std::uint64_t>(v));
+    key.push_back(voice.seed);
+    for (const Component& c : components)
+        key.push_back(c.sameStartAsPrevious ? 1 : 0);
+    for (const BodyMode& mode : voice.body) {
+        for (const double v : {mode.frequencyHz, mode.q, mode.gainDb})
+            key.push_back(std::bit_cast<std::uint64_t>(v));
+    }
+    VoiceRenderCache ownCache;
+    VoiceRenderCache::Voice& shared = (cache != nullptr ? *cache : ownCache).voice(key);
+
     // What every partial shares, per sample: the gliding time base and the gain of the pick's
     // release and of a muting finger.
-    std::vector<double> warpS(length), plainS(length), gain(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const double tS = firstTimeS + static_cast<double>(i) / sampleRateHz;
-        plainS[i] = tS;
-        warpS[i] = warpedTimeS(voice, tS);
-        const double ramp = tS < voice.pickRampS
-                                    ? 0.5 - 0.5 * std::cos(std::numbers::pi * tS / voice.pickRampS)
-                                    : 1.0;
-        gain[i] = ramp * dampGain(voice, tS);
+    if (!shared.prepared) {
+        shared.warpS.resize(length);
+        shared.plainS.resize(length);
+        shared.gain.resize(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            const double tS = firstTimeS + static_cast<double>(i) / sampleRateHz;
+            shared.plainS[i] = tS;
+            shared.warpS[i] = warpedTimeS(voice, tS);
+            const double ramp =
+                    tS < voice.pickRampS
+                            ? 0.5 - 0.5 * std::cos(std::numbers::pi * tS / voice.pickRampS)
+                            : 1.0;
+            shared.gain[i] = ramp * dampGain(voice, tS);
+        }
     }
+    const std::vector<double>& warpS = shared.warpS;
+    const std::vector<double>& plainS = shared.plainS;
+    const std::vector<double>& gain = shared.gain;
 
     double strongest = 0.0;
     for (const Component& c : components)
@@ -242,62 +378,78 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
                                                spread * randomPhase
                                      : randomPhase;
         // Envelopes advance by one constant factor per sample instead of an exp() per sample.
-        double level = c.amplitude * std::exp(-c.nepersPerS * firstTimeS);
-        double riseRemainder = c.riseS > 0.0 ? std::exp(-firstTimeS / c.riseS) : 0.0;
+        const double startLevel = c.amplitude * std::exp(-c.nepersPerS * firstTimeS);
+        const double startRiseRemainder = c.riseS > 0.0 ? std::exp(-firstTimeS / c.riseS) : 0.0;
         const double levelStep = std::exp(-c.nepersPerS / sampleRateHz);
         const double riseStep = c.riseS > 0.0 ? std::exp(-1.0 / (c.riseS * sampleRateHz)) : 0.0;
-        for (std::size_t i = 0; i < length && (riseRemainder > 0.5 || level > inaudible); ++i) {
-            voiceSamples[i] += (1.0 - riseRemainder) * level *
-                               std::cos(kTwoPi * c.frequencyHz * timeS[i] + phase);
+        // The component sounds while it is still rising or above the inaudible level.
+        std::size_t audible = 0;
+        for (double level = startLevel, riseRemainder = startRiseRemainder;
+             audible < length && (riseRemainder > 0.5 || level > inaudible); ++audible) {
+            level *= levelStep;
+            riseRemainder *= riseStep;
+        }
+        std::vector<double>& wave = shared.wave(c.frequencyHz, c.glides, phase);
+        for (std::size_t i = wave.size(); i < audible; ++i)
+            wave.push_back(std::cos(kTwoPi * c.frequencyHz * timeS[i] + phase));
+        double level = startLevel;
+        double riseRemainder = startRiseRemainder;
+        for (std::size_t i = 0; i < audible; ++i) {
+            voiceSamples[i] += (1.0 - riseRemainder) * level * wave[i];
             level *= levelStep;
             riseRemainder *= riseStep;
         }
     }
 
     // The pick's scrape: a short burst of broadband noise, heard through the body like the string.
-    if (voice.pickNoiseLevel > 0.0 && voice.pickNoiseDurationS > 0.0) {
+    if (hasNoise) {
         const auto burst = std::min(
                 length, static_cast<std::size_t>(voice.pickNoiseDurationS * sampleRateHz) + 1);
-        std::vector<double> noise(length, 0.0);
-        for (std::size_t i = 0; i < burst; ++i) {
-            const double tS = plainS[i];
-            if (tS < 0.0 || tS > voice.pickNoiseDurationS)
-                continue;
-            const double window = 0.5 - 0.5 * std::cos(kTwoPi * tS / voice.pickNoiseDurationS);
-            noise[i] = window * (2.0 * random.unit() - 1.0);
-        }
-        // A gentle tilt, as the string's own partials fall with frequency.
-        const double tilt = std::exp(-kTwoPi * 3000.0 / sampleRateHz);
-        double tilted = 0.0;
-        std::vector<double> heard(length, 0.0);
-        for (std::size_t i = 0; i < length; ++i) {
-            tilted = tilt * tilted + (1.0 - tilt) * noise[i];
-            heard[i] = tilted;
-        }
-        std::vector<double> body = heard;
-        for (const BodyMode& mode : voice.body) {
-            const BandPass bp(mode, sampleRateHz);
-            const double lift = modeLift(mode);
-            double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-            for (std::size_t i = 0; i < length; ++i) {
-                const double y = bp.b0 * heard[i] + bp.b2 * x2 - bp.a1 * y1 - bp.a2 * y2;
-                x2 = x1;
-                x1 = heard[i];
-                y2 = y1;
-                y1 = y;
-                body[i] += lift * y;
+        if (!shared.prepared) {
+            std::vector<double> noise(length, 0.0);
+            for (std::size_t i = 0; i < burst; ++i) {
+                const double tS = plainS[i];
+                if (tS < 0.0 || tS > voice.pickNoiseDurationS)
+                    continue;
+                const double window = 0.5 - 0.5 * std::cos(kTwoPi * tS / voice.pickNoiseDurationS);
+                noise[i] = window * (2.0 * random.unit() - 1.0);
             }
+            // A gentle tilt, as the string's own partials fall with frequency.
+            const double tilt = std::exp(-kTwoPi * 3000.0 / sampleRateHz);
+            double tilted = 0.0;
+            std::vector<double> heard(length, 0.0);
+            for (std::size_t i = 0; i < length; ++i) {
+                tilted = tilt * tilted + (1.0 - tilt) * noise[i];
+                heard[i] = tilted;
+            }
+            std::vector<double> body = heard;
+            for (const BodyMode& mode : voice.body) {
+                const BandPass bp(mode, sampleRateHz);
+                const double lift = modeLift(mode);
+                double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+                for (std::size_t i = 0; i < length; ++i) {
+                    const double y = bp.b0 * heard[i] + bp.b2 * x2 - bp.a1 * y1 - bp.a2 * y2;
+                    x2 = x1;
+                    x1 = heard[i];
+                    y2 = y1;
+                    y1 = y;
+                    body[i] += lift * y;
+                }
+            }
+            double noiseRms = 0.0;
+            for (std::size_t i = 0; i < burst; ++i)
+                noiseRms += body[i] * body[i];
+            shared.noiseRms =
+                    std::sqrt(noiseRms / static_cast<double>(std::max<std::size_t>(burst, 1)));
+            shared.noise = std::move(body);
         }
-        double noiseRms = 0.0;
-        for (std::size_t i = 0; i < burst; ++i)
-            noiseRms += body[i] * body[i];
-        noiseRms = std::sqrt(noiseRms / static_cast<double>(std::max<std::size_t>(burst, 1)));
-        if (noiseRms > 0.0) {
-            const double scale = voice.pickNoiseLevel * strongest / noiseRms;
+        if (shared.noiseRms > 0.0) {
+            const double scale = voice.pickNoiseLevel * strongest / shared.noiseRms;
             for (std::size_t i = 0; i < length; ++i)
-                voiceSamples[i] += scale * body[i];
+                voiceSamples[i] += scale * shared.noise[i];
         }
     }
+    shared.prepared = true;
 
     for (std::size_t i = 0; i < length; ++i)
         clip[firstSample + i] += voiceSamples[i] * gain[i];
