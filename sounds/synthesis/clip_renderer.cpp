@@ -142,12 +142,30 @@ public:
         return clip;
     }
 
+    // endLevelRelativeDb() of clip(knobs), without rendering all of it when it is not at hand.
+    double endLevelRelativeDb(const Knobs& knobs) {
+        const std::pair<std::uint64_t, std::uint64_t> key = {bitsOf(knobs.decayScale),
+                                                             bitsOf(knobs.peakiness)};
+        const auto known = clips_.find(key);
+        if (known != clips_.end())
+            return synthesis::endLevelRelativeDb(known->second);
+        const auto probed = endLevels_.find(key);
+        if (probed != endLevels_.end())
+            return probed->second;
+        const ClipProbe probe = probeVoices(recipe_.sampleCount, kSampleRateHz, tunedVoices(knobs),
+                                            kWindowSamples, voiceCache_);
+        const double endLevel = levelDb(rmsOf(probe.tail)) - levelDb(probe.peakMagnitude);
+        endLevels_.emplace(key, endLevel);
+        return endLevel;
+    }
+
 private:
     std::vector<VoiceParams> tunedVoices(const Knobs& knobs);
 
     const ClipRecipe& recipe_;
     VoiceRenderCache voiceCache_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> clips_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, double> endLevels_;
     // The crest voice's rise time by what its envelope depends on of what the knobs set.
     std::map<std::array<std::uint64_t, 3>, double> riseS_;
 };
@@ -205,8 +223,7 @@ Knobs tune(const ClipRecipe& recipe, Synthesizer& synthesizer) {
     auto weightFor = [&](double decayScale) {
         return solveMonotone(
                 [&](double weight) {
-                    return endLevelRelativeDb(synthesizer.clip(Knobs{decayScale, weight})) -
-                           targetEndDb;
+                    return synthesizer.endLevelRelativeDb(Knobs{decayScale, weight}) - targetEndDb;
                 },
                 -1.0, recipe.peakControl == ClipRecipe::PeakControl::FastStage ? 0.97 : 1.0, 0.02);
     };

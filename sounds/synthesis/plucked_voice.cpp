@@ -126,6 +126,14 @@ std::vector<Component> componentsOf(const VoiceParams& voice) {
     return components;
 }
 
+// The rise's remainder falls towards zero through the subnormal numbers, each product of which
+// costs a hundred times a normal one. Below 2⁻⁵⁴ it no longer changes 1 − remainder, the only way
+// it enters a sample, so it may as well be zero.
+double nextRiseRemainder(double remainder, double step) {
+    const double next = remainder * step;
+    return next <= 0x1.0p-54 ? 0.0 : next;
+}
+
 double riseOf(const Component& c, double tS) {
     return c.riseS > 0.0 ? 1.0 - std::exp(-tS / c.riseS) : 1.0;
 }
@@ -266,6 +274,31 @@ struct VoiceRenderCache::Voice {
     double noiseRms = 0.0;
     std::map<std::pair<std::uint64_t, bool>, std::vector<Wave>> waves;
     std::uint64_t uses = 0;
+    // cos(ωt) of components that have no wave to start from.
+    std::map<std::pair<std::uint64_t, bool>, std::vector<double>> zeroPhaseWaves;
+
+    // A wave of the component at any phase lasting at least `samples`, or null.
+    const Wave* waveLasting(double frequencyHz, bool glides, std::size_t samples) const {
+        const auto slots = waves.find({std::bit_cast<std::uint64_t>(frequencyHz), glides});
+        if (slots == waves.end())
+            return nullptr;
+        for (const Wave& w : slots->second) {
+            if (w.values.size() >= samples)
+                return &w;
+        }
+        return nullptr;
+    }
+
+    const std::vector<double>* knownWave(double frequencyHz, bool glides, double phase) const {
+        const auto slots = waves.find({std::bit_cast<std::uint64_t>(frequencyHz), glides});
+        if (slots == waves.end())
+            return nullptr;
+        for (const Wave& w : slots->second) {
+            if (w.phaseBits == std::bit_cast<std::uint64_t>(phase))
+                return &w.values;
+        }
+        return nullptr;
+    }
 
     std::vector<double>& wave(double frequencyHz, bool glides, double phase) {
         std::vector<Wave>& slots = waves[{std::bit_cast<std::uint64_t>(frequencyHz), glides}];
@@ -300,16 +333,53 @@ VoiceRenderCache::Voice& VoiceRenderCache::voice(const std::vector<std::uint64_t
     return *entry;
 }
 
-void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice,
-                     VoiceRenderCache* cache) {
+namespace {
+
+// One component as it will sound: its envelope's start and steps, how many samples it lasts,
+// and its cosine, known (wave) or to be computed from the time base.
+struct PlannedComponent {
+    double startLevel;
+    double levelStep;
+    double startRiseRemainder;
+    double riseStep;
+    std::size_t audible;
+    double frequencyHz;
+    double phase;
+    bool glides;
+    const std::vector<double>* timeS;
+    const std::vector<double>* wave;
+
+    double cosAt(std::size_t i) const {
+        return wave != nullptr && i < wave->size()
+                       ? (*wave)[i]
+                       : std::cos(kTwoPi * frequencyHz * (*timeS)[i] + phase);
+    }
+};
+
+// A voice ready to add to a clip: sample i of it lands on clip sample firstSample + i.
+struct VoicePlan {
+    std::size_t firstSample = 0;
+    std::size_t length = 0;  // 0: the voice starts after the clip's end
+    std::vector<PlannedComponent> components;
+    double noiseScale = 0.0;  // 0: no scrape
+    const std::vector<double>* noise = nullptr;
+    const std::vector<double>* gain = nullptr;
+    VoiceRenderCache::Voice* shared = nullptr;
+};
+
+// With fillWaves, every component's cosine is computed into the cache as far as it sounds;
+// without, only what the cache already holds is used.
+VoicePlan planVoice(std::size_t clipSize, double sampleRateHz, const VoiceParams& voice,
+                    VoiceRenderCache* cache, bool fillWaves) {
+    VoicePlan plan;
     const std::vector<Component> components = componentsOf(voice);
     PseudoRandom random(voice.seed);
 
     const auto firstSample =
             static_cast<std::size_t>(std::max(0.0, std::ceil(voice.onsetS * sampleRateHz)));
-    if (firstSample >= clip.size())
-        return;
-    const std::size_t length = clip.size() - firstSample;
+    if (firstSample >= clipSize)
+        return plan;
+    const std::size_t length = clipSize - firstSample;
     const double firstTimeS = static_cast<double>(firstSample) / sampleRateHz - voice.onsetS;
 
     const bool hasNoise = voice.pickNoiseLevel > 0.0 && voice.pickNoiseDurationS > 0.0;
@@ -317,7 +387,7 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
     // random numbers the scrape draws after the phases, and the scrape's path through the body.
     std::vector<std::uint64_t> key;
     for (const double v :
-         {sampleRateHz, static_cast<double>(clip.size()), voice.onsetS, voice.glideCents,
+         {sampleRateHz, static_cast<double>(clipSize), voice.onsetS, voice.glideCents,
           voice.glideTimeS, voice.pickRampS, voice.dampAtS, voice.dampDb, voice.dampDurationS,
           voice.dampedDecayDbPerS, voice.pickNoiseDurationS, hasNoise ? 1.0 : 0.0,
           static_cast<double>(components.size())})
@@ -329,8 +399,7 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
         for (const double v : {mode.frequencyHz, mode.q, mode.gainDb})
             key.push_back(std::bit_cast<std::uint64_t>(v));
     }
-    VoiceRenderCache ownCache;
-    VoiceRenderCache::Voice& shared = (cache != nullptr ? *cache : ownCache).voice(key);
+    VoiceRenderCache::Voice& shared = cache->voice(key);
 
     // What every partial shares, per sample: the gliding time base and the gain of the pick's
     // release and of a muting finger.
@@ -358,7 +427,10 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
         strongest = std::max(strongest, c.amplitude);
     const double inaudible = strongest * 1e-5;
 
-    std::vector<double> voiceSamples(length, 0.0);
+    plan.firstSample = firstSample;
+    plan.length = length;
+    plan.gain = &gain;
+    plan.shared = &shared;
     const double alignS = voice.peakAlignS - voice.onsetS;
     const double alignWarpS = warpedTimeS(voice, alignS);
     const double octavesSpanned =
@@ -387,18 +459,19 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
         for (double level = startLevel, riseRemainder = startRiseRemainder;
              audible < length && (riseRemainder > 0.5 || level > inaudible); ++audible) {
             level *= levelStep;
-            riseRemainder *= riseStep;
+            riseRemainder = nextRiseRemainder(riseRemainder, riseStep);
         }
-        std::vector<double>& wave = shared.wave(c.frequencyHz, c.glides, phase);
-        for (std::size_t i = wave.size(); i < audible; ++i)
-            wave.push_back(std::cos(kTwoPi * c.frequencyHz * timeS[i] + phase));
-        double level = startLevel;
-        double riseRemainder = startRiseRemainder;
-        for (std::size_t i = 0; i < audible; ++i) {
-            voiceSamples[i] += (1.0 - riseRemainder) * level * wave[i];
-            level *= levelStep;
-            riseRemainder *= riseStep;
+        const std::vector<double>* known = nullptr;
+        if (fillWaves) {
+            std::vector<double>& wave = shared.wave(c.frequencyHz, c.glides, phase);
+            for (std::size_t i = wave.size(); i < audible; ++i)
+                wave.push_back(std::cos(kTwoPi * c.frequencyHz * timeS[i] + phase));
+            known = &wave;
+        } else {
+            known = shared.knownWave(c.frequencyHz, c.glides, phase);
         }
+        plan.components.push_back({startLevel, levelStep, startRiseRemainder, riseStep, audible,
+                                   c.frequencyHz, phase, c.glides, &timeS, known});
     }
 
     // The pick's scrape: a short burst of broadband noise, heard through the body like the string.
@@ -444,15 +517,205 @@ void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoicePar
             shared.noise = std::move(body);
         }
         if (shared.noiseRms > 0.0) {
-            const double scale = voice.pickNoiseLevel * strongest / shared.noiseRms;
-            for (std::size_t i = 0; i < length; ++i)
-                voiceSamples[i] += scale * shared.noise[i];
+            plan.noiseScale = voice.pickNoiseLevel * strongest / shared.noiseRms;
+            plan.noise = &shared.noise;
         }
     }
     shared.prepared = true;
+    return plan;
+}
 
-    for (std::size_t i = 0; i < length; ++i)
-        clip[firstSample + i] += voiceSamples[i] * gain[i];
+}  // namespace
+
+void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice,
+                     VoiceRenderCache* cache) {
+    VoiceRenderCache ownCache;
+    const VoicePlan plan =
+            planVoice(clip.size(), sampleRateHz, voice, cache != nullptr ? cache : &ownCache, true);
+    std::vector<double> voiceSamples(plan.length, 0.0);
+    for (const PlannedComponent& c : plan.components) {
+        const std::vector<double>& wave = *c.wave;
+        double level = c.startLevel;
+        double riseRemainder = c.startRiseRemainder;
+        for (std::size_t i = 0; i < c.audible; ++i) {
+            voiceSamples[i] += (1.0 - riseRemainder) * level * wave[i];
+            level *= c.levelStep;
+            riseRemainder = nextRiseRemainder(riseRemainder, c.riseStep);
+        }
+    }
+    if (plan.noise != nullptr) {
+        for (std::size_t i = 0; i < plan.length; ++i)
+            voiceSamples[i] += plan.noiseScale * (*plan.noise)[i];
+    }
+    for (std::size_t i = 0; i < plan.length; ++i)
+        clip[plan.firstSample + i] += voiceSamples[i] * (*plan.gain)[i];
+}
+
+namespace {
+
+// Samples at `at` (ascending clip indices) of the clip the voices add up to, each summed in the
+// order a whole render sums it.
+std::vector<double> samplesAt(const std::vector<VoicePlan>& plans,
+                              std::span<const std::size_t> at) {
+    std::vector<double> clip(at.size(), 0.0);
+    for (const VoicePlan& plan : plans) {
+        if (plan.length == 0)
+            continue;
+        // The requested samples this voice reaches, as its own indices.
+        const auto reached = static_cast<std::size_t>(
+                std::lower_bound(at.begin(), at.end(), plan.firstSample) - at.begin());
+        const std::size_t count = at.size() - reached;
+        if (count == 0)
+            continue;
+        std::vector<double> voiceSamples(count, 0.0);
+        for (const PlannedComponent& c : plan.components) {
+            double level = c.startLevel;
+            double riseRemainder = c.startRiseRemainder;
+            std::size_t i = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t j = at[reached + k] - plan.firstSample;
+                if (j >= c.audible)
+                    break;
+                for (; i < j; ++i) {
+                    level *= c.levelStep;
+                    riseRemainder = nextRiseRemainder(riseRemainder, c.riseStep);
+                }
+                voiceSamples[k] += (1.0 - riseRemainder) * level * c.cosAt(j);
+            }
+        }
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t j = at[reached + k] - plan.firstSample;
+            if (plan.noise != nullptr)
+                voiceSamples[k] += plan.noiseScale * (*plan.noise)[j];
+            clip[reached + k] += voiceSamples[k] * (*plan.gain)[j];
+        }
+    }
+    return clip;
+}
+
+}  // namespace
+
+ClipProbe probeVoices(std::size_t clipSize, double sampleRateHz,
+                      std::span<const VoiceParams> voices, std::size_t tailSamples,
+                      VoiceRenderCache& cache) {
+    std::vector<VoicePlan> plans;
+    for (const VoiceParams& voice : voices)
+        plans.push_back(planVoice(clipSize, sampleRateHz, voice, &cache, false));
+
+    // Every sample to within a bound of its error: each term's cosine from the quadrature of
+    // its ωt, or exact where the cache holds it. A sample whose value and bound together stay
+    // below a computed sample's magnitude cannot be the peak.
+    // A term's envelope never exceeds its start level, so one figure per voice bounds the error
+    // of all its samples.
+    std::vector<double> approx(clipSize, 0.0);
+    double error = 0.0;
+    constexpr double kSumRounding = 1e-12;  // far above a sum of a thousand terms' rounding
+    for (const VoicePlan& plan : plans) {
+        std::vector<double> voiceApprox(plan.length, 0.0);
+        double voiceError = 0.0;
+        for (const PlannedComponent& c : plan.components) {
+            if (c.audible == 0)
+                continue;
+            double level = c.startLevel;
+            double riseRemainder = c.startRiseRemainder;
+            const double largestEnvelope = std::abs(c.startLevel);
+            if (c.wave != nullptr && c.wave->size() >= c.audible) {
+                const std::vector<double>& wave = *c.wave;
+                for (std::size_t i = 0; i < c.audible; ++i) {
+                    voiceApprox[i] += (1.0 - riseRemainder) * level * wave[i];
+                    level *= c.levelStep;
+                    riseRemainder = nextRiseRemainder(riseRemainder, c.riseStep);
+                }
+                voiceError += largestEnvelope * kSumRounding;
+                continue;
+            }
+            // Another phase φ0 of the same component: cos(ωt + φ) = cos(ωt + φ0)·cos(φ − φ0) −
+            // sin(ωt + φ0)·sin(φ − φ0), the sine taken from the cosine and the argument's
+            // quadrant. Its √ loses half the digits, which the margin allows for.
+            const VoiceRenderCache::Voice::Wave* other =
+                    plan.shared->waveLasting(c.frequencyHz, c.glides, c.audible);
+            const std::vector<double>& timeS = *c.timeS;
+            const std::vector<double>* reference = nullptr;
+            double referencePhase = 0.0;
+            if (other != nullptr) {
+                reference = &other->values;
+                referencePhase = std::bit_cast<double>(other->phaseBits);
+            } else {
+                std::vector<double>& zero = plan.shared->zeroPhaseWaves[{
+                        std::bit_cast<std::uint64_t>(c.frequencyHz), c.glides}];
+                for (std::size_t i = zero.size(); i < c.audible; ++i)
+                    zero.push_back(std::cos(kTwoPi * c.frequencyHz * timeS[i]));
+                reference = &zero;
+            }
+            // The arguments ωt + φ and ωt + φ0 are rounded by at most half their last place.
+            const double largestArgument = std::abs(kTwoPi * c.frequencyHz * timeS[c.audible - 1]) +
+                                           std::max(std::abs(c.phase), std::abs(referencePhase));
+            const double margin = largestArgument * 0x1.0p-48 + 1e-7 + kSumRounding;
+            const double shift = c.phase - referencePhase;
+            const double cosShift = std::cos(shift);
+            const double sinShift = std::sin(shift);
+            const double* ref = reference->data();
+            for (std::size_t i = 0; i < c.audible; ++i) {
+                const double argument = kTwoPi * c.frequencyHz * timeS[i] + referencePhase;
+                const double turns = argument / kTwoPi;
+                const double inTurn = turns - std::floor(turns);
+                const double sine = std::sqrt(std::max(0.0, 1.0 - ref[i] * ref[i]));
+                const double sinReference = inTurn < 0.5 ? sine : -sine;
+                voiceApprox[i] += (1.0 - riseRemainder) * level *
+                                  (ref[i] * cosShift - sinReference * sinShift);
+                level *= c.levelStep;
+                riseRemainder = nextRiseRemainder(riseRemainder, c.riseStep);
+            }
+            voiceError += largestEnvelope * margin;
+        }
+        double largestGain = 0.0;
+        double largestNoise = 0.0;
+        for (std::size_t i = 0; i < plan.length; ++i) {
+            const double g = (*plan.gain)[i];
+            largestGain = std::max(largestGain, std::abs(g));
+            double v = voiceApprox[i];
+            if (plan.noise != nullptr) {
+                const double noise = plan.noiseScale * (*plan.noise)[i];
+                v += noise;
+                largestNoise = std::max(largestNoise, std::abs(noise));
+            }
+            approx[plan.firstSample + i] += v * g;
+        }
+        error += (voiceError + largestNoise * kSumRounding) * largestGain * (1.0 + kSumRounding);
+    }
+    constexpr double kMargin = 1.0 + 1e-9;
+
+    ClipProbe probe;
+    tailSamples = std::min(tailSamples, clipSize);
+    // First the tail and the samples around the largest approximation, which the peak lies near;
+    // then every sample that could reach the largest magnitude found.
+    std::vector<std::size_t> at;
+    const auto likelyPeak = static_cast<std::size_t>(
+            std::max_element(approx.begin(), approx.end(),
+                             [](double a, double b) { return std::abs(a) < std::abs(b); }) -
+            approx.begin());
+    constexpr std::size_t kAround = 16;
+    for (std::size_t i = likelyPeak > kAround ? likelyPeak - kAround : 0;
+         i < std::min(clipSize - tailSamples, likelyPeak + kAround); ++i)
+        at.push_back(i);
+    for (std::size_t i = clipSize - tailSamples; i < clipSize; ++i)
+        at.push_back(i);
+    const std::vector<double> first = samplesAt(plans, at);
+    probe.tail.assign(first.end() - static_cast<std::ptrdiff_t>(tailSamples), first.end());
+    for (const double v : first)
+        probe.peakMagnitude = std::max(probe.peakMagnitude, std::abs(v));
+
+    std::vector<bool> done(clipSize, false);
+    for (const std::size_t i : at)
+        done[i] = true;
+    std::vector<std::size_t> rest;
+    for (std::size_t i = 0; i < clipSize; ++i) {
+        if (!done[i] && (std::abs(approx[i]) + error) * kMargin >= probe.peakMagnitude)
+            rest.push_back(i);
+    }
+    for (const double v : samplesAt(plans, rest))
+        probe.peakMagnitude = std::max(probe.peakMagnitude, std::abs(v));
+    return probe;
 }
 
 }  // namespace lyravox::synthesis

@@ -135,4 +135,16 @@ private:
 void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice,
                      VoiceRenderCache* cache = nullptr);
 
+// What a tuning step reads of a clip: its largest sample magnitude and its last samples.
+struct ClipProbe {
+    double peakMagnitude = 0.0;
+    std::vector<double> tail;
+};
+
+// The probe of the clip that adding the voices, in order, to clipSize zero samples would make,
+// bit for bit, computing only the samples that could hold the peak.
+ClipProbe probeVoices(std::size_t clipSize, double sampleRateHz,
+                      std::span<const VoiceParams> voices, std::size_t tailSamples,
+                      VoiceRenderCache& cache);
+
 }  // namespace lyravox::synthesis
