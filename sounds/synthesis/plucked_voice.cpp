@@ -602,11 +602,11 @@ ClipProbe probeVoices(std::size_t clipSize, double sampleRateHz,
     for (const VoiceParams& voice : voices)
         plans.push_back(planVoice(clipSize, sampleRateHz, voice, &cache, false));
 
-    // Every sample to within a bound of its error: each term's cosine from the quadrature of
-    // its ωt, or exact where the cache holds it. A sample whose value and bound together stay
-    // below a computed sample's magnitude cannot be the peak.
-    // A term's envelope never exceeds its start level, so one figure per voice bounds the error
-    // of all its samples.
+    // Every sample to within a bound of its error: each term's cosine exact where the cache
+    // holds it, else derived from the same component's cosine at another phase. A sample whose
+    // estimate and bound together stay below an exactly computed sample's magnitude cannot be
+    // the peak. A term's envelope never exceeds its start level, so one figure per voice bounds
+    // the error of all its samples.
     std::vector<double> approx(clipSize, 0.0);
     double error = 0.0;
     constexpr double kSumRounding = 1e-12;  // far above a sum of a thousand terms' rounding
