@@ -1,8 +1,11 @@
 #include "clip_renderer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace lyravox::synthesis {
@@ -62,15 +65,31 @@ double endLevelRelativeDb(std::span<const double> x) {
     return levelDb(rmsOf(x.last(kWindowSamples))) - levelDb(peak);
 }
 
-// Time after the onset at which the voice's envelope sum is largest.
-double envelopePeakS(const VoiceParams& voice, double searchToS) {
-    std::vector<double> timesS;
-    for (int step = 0; step * 0.0001 <= searchToS; ++step)
-        timesS.push_back(step * 0.0001);
-    const std::vector<double> sums = envelopeSums(voice, timesS);
-    const auto largest = std::max_element(sums.begin(), sums.end());
-    return timesS[static_cast<std::size_t>(largest - sums.begin())];
-}
+// Time after the onset at which the voice's envelope sum is largest, for each rise time of its
+// horizontal polarisation.
+class EnvelopePeakSearch {
+public:
+    EnvelopePeakSearch(const VoiceParams& voice, double searchToS)
+        : timesS_(timesTo(searchToS))
+        , sums_(voice, timesS_) {}
+
+    double peakS(double riseS) const {
+        const std::vector<double> sums = sums_.sums(riseS);
+        const auto largest = std::max_element(sums.begin(), sums.end());
+        return timesS_[static_cast<std::size_t>(largest - sums.begin())];
+    }
+
+private:
+    static std::vector<double> timesTo(double searchToS) {
+        std::vector<double> timesS;
+        for (int step = 0; step * 0.0001 <= searchToS; ++step)
+            timesS.push_back(step * 0.0001);
+        return timesS;
+    }
+
+    std::vector<double> timesS_;
+    EnvelopeSumsByRise sums_;
+};
 
 // Root of a monotone f on [lo, hi] by regula falsi (Illinois); clamps where f has no sign change.
 double solveMonotone(const std::function<double(double)>& f, double lo, double hi,
@@ -102,7 +121,57 @@ double solveMonotone(const std::function<double(double)>& f, double lo, double h
     return x;
 }
 
-std::vector<VoiceParams> tunedVoices(const ClipRecipe& recipe, const Knobs& knobs) {
+std::uint64_t bitsOf(double v) {
+    return std::bit_cast<std::uint64_t>(v);
+}
+
+// Renders one recipe for the tuning's many knob settings. The tuning asks again for settings it
+// has tried (the weight it settled on, the knobs it ends with), and most of each render is the
+// same from one setting to the next; both are kept rather than computed again.
+class Synthesizer {
+public:
+    explicit Synthesizer(const ClipRecipe& recipe) : recipe_(recipe) {}
+
+    const std::vector<double>& clip(const Knobs& knobs) {
+        std::vector<double>& clip = clips_[{bitsOf(knobs.decayScale), bitsOf(knobs.peakiness)}];
+        if (clip.empty()) {
+            clip.assign(recipe_.sampleCount, 0.0);
+            for (const VoiceParams& voice : tunedVoices(knobs))
+                addPluckedVoice(clip, kSampleRateHz, voice, &voiceCache_);
+        }
+        return clip;
+    }
+
+    // endLevelRelativeDb() of clip(knobs), without rendering all of it when it is not at hand.
+    double endLevelRelativeDb(const Knobs& knobs) {
+        const std::pair<std::uint64_t, std::uint64_t> key = {bitsOf(knobs.decayScale),
+                                                             bitsOf(knobs.peakiness)};
+        const auto known = clips_.find(key);
+        if (known != clips_.end())
+            return synthesis::endLevelRelativeDb(known->second);
+        const auto probed = endLevels_.find(key);
+        if (probed != endLevels_.end())
+            return probed->second;
+        const ClipProbe probe = probeVoices(recipe_.sampleCount, kSampleRateHz, tunedVoices(knobs),
+                                            kWindowSamples, voiceCache_);
+        const double endLevel = levelDb(rmsOf(probe.tail)) - levelDb(probe.peakMagnitude);
+        endLevels_.emplace(key, endLevel);
+        return endLevel;
+    }
+
+private:
+    std::vector<VoiceParams> tunedVoices(const Knobs& knobs);
+
+    const ClipRecipe& recipe_;
+    VoiceRenderCache voiceCache_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> clips_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, double> endLevels_;
+    // The crest voice's rise time by what its envelope depends on of what the knobs set.
+    std::map<std::array<std::uint64_t, 3>, double> riseS_;
+};
+
+std::vector<VoiceParams> Synthesizer::tunedVoices(const Knobs& knobs) {
+    const ClipRecipe& recipe = recipe_;
     std::vector<VoiceParams> voices = recipe.voices;
     VoiceParams* crestVoice = nullptr;
     for (VoiceParams& voice : voices) {
@@ -130,43 +199,38 @@ std::vector<VoiceParams> tunedVoices(const ClipRecipe& recipe, const Knobs& knob
         VoiceParams& voice = *crestVoice;
         const double targetS = recipe.peakTimeS - voice.onsetS;
         const double searchToS = 2.0 * targetS + 0.05;
-        const double logRise = solveMonotone(
-                [&](double logRiseS) {
-                    voice.riseS = std::exp(logRiseS);
-                    return envelopePeakS(voice, searchToS) - targetS;
-                },
-                std::log(0.0002), std::log(0.2), 0.00005);
-        voice.riseS = std::exp(logRise);
+        // The envelope does not depend on the phase spread.
+        const std::array<std::uint64_t, 3> key = {bitsOf(voice.slowDecayDbPerS),
+                                                  bitsOf(voice.fastWeight), bitsOf(voice.gainDb)};
+        const auto known = riseS_.find(key);
+        if (known != riseS_.end()) {
+            voice.riseS = known->second;
+        } else {
+            const EnvelopePeakSearch search(voice, searchToS);
+            const double logRise = solveMonotone(
+                    [&](double logRiseS) { return search.peakS(std::exp(logRiseS)) - targetS; },
+                    std::log(0.0002), std::log(0.2), 0.00005);
+            voice.riseS = std::exp(logRise);
+            riseS_.emplace(key, voice.riseS);
+        }
     }
     return voices;
 }
 
-std::vector<double> synthesize(const ClipRecipe& recipe, const std::vector<VoiceParams>& voices) {
-    std::vector<double> clip(recipe.sampleCount, 0.0);
-    for (const VoiceParams& voice : voices)
-        addPluckedVoice(clip, kSampleRateHz, voice);
-    return clip;
-}
-
-std::vector<double> synthesize(const ClipRecipe& recipe, const Knobs& knobs) {
-    return synthesize(recipe, tunedVoices(recipe, knobs));
-}
-
-Knobs tune(const ClipRecipe& recipe) {
+Knobs tune(const ClipRecipe& recipe, Synthesizer& synthesizer) {
     const double targetEndDb = recipe.endLevelDbfs - recipe.peakDbfs;
     Knobs knobs;
     auto weightFor = [&](double decayScale) {
         return solveMonotone(
                 [&](double weight) {
-                    return endLevelRelativeDb(synthesize(recipe, Knobs{decayScale, weight})) -
-                           targetEndDb;
+                    return synthesizer.endLevelRelativeDb(Knobs{decayScale, weight}) - targetEndDb;
                 },
                 -1.0, recipe.peakControl == ClipRecipe::PeakControl::FastStage ? 0.97 : 1.0, 0.02);
     };
     knobs.decayScale = solveMonotone(
             [&](double decayScale) {
                 const double weight = weightFor(decayScale);
-                return decayRateDbPerS(synthesize(recipe, Knobs{decayScale, weight}),
+                return decayRateDbPerS(synthesizer.clip(Knobs{decayScale, weight}),
                                        recipe.decayFitFromS) -
                        recipe.decayDbPerS;
             },
@@ -203,9 +267,10 @@ void require(bool condition, const ClipRecipe& recipe, const std::string& what) 
 }  // namespace
 
 RenderedClip renderClip(const ClipRecipe& recipe) {
-    const Knobs knobs = tune(recipe);
+    Synthesizer synthesizer(recipe);
+    const Knobs knobs = tune(recipe, synthesizer);
     RenderedClip rendered;
-    rendered.samples = quantise(recipe, synthesize(recipe, knobs));
+    rendered.samples = quantise(recipe, synthesizer.clip(knobs));
 
     std::vector<double> measured(rendered.samples.size());
     std::transform(rendered.samples.begin(), rendered.samples.end(), measured.begin(),

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -86,7 +88,63 @@ double partialLevelDb(const VoiceParams& voice, int partial);
 // onset, without the pick's scrape: the value the waveform reaches where all of them crest.
 std::vector<double> envelopeSums(const VoiceParams& voice, std::span<const double> timesS);
 
-// Adds the voice to `clip` (sample 0 at clip time 0).
-void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice);
+// Envelope sums of one voice at fixed times for any rise time of its horizontal polarisation:
+// the renderer searches that rise time, and all else in the sums stays as it is.
+class EnvelopeSumsByRise {
+public:
+    EnvelopeSumsByRise(const VoiceParams& voice, std::span<const double> timesS);
+
+    // Bit for bit envelopeSums() of the voice with this riseS.
+    std::vector<double> sums(double riseS) const;
+
+private:
+    struct Slow {
+        double amplitude;
+        double rootK;
+        double nepersPerS;
+    };
+    std::vector<double> timesS_;
+    std::vector<double> dampGains_;
+    // Per time, in the voice's component order: a slow polarisation's decay, or a fixed
+    // component's whole term.
+    std::vector<double> terms_;
+    std::vector<Slow> slow_;
+    std::vector<bool> isSlow_;
+};
+
+// What stays the same when one voice is rendered again with another decay, weight, phase
+// spread or gain, as the renderer's tuning does dozens of times: the time base, the pick's
+// scrape through the body, and each partial's cosine. Reusing it changes no sample.
+class VoiceRenderCache {
+public:
+    struct Voice;
+
+    VoiceRenderCache();
+    ~VoiceRenderCache();
+    VoiceRenderCache(const VoiceRenderCache&) = delete;
+    VoiceRenderCache& operator=(const VoiceRenderCache&) = delete;
+
+    Voice& voice(const std::vector<std::uint64_t>& key);
+
+private:
+    std::map<std::vector<std::uint64_t>, std::unique_ptr<Voice>> voices_;
+};
+
+// Adds the voice to `clip` (sample 0 at clip time 0). With a cache, work shared with earlier
+// renders of the same voice is taken from it.
+void addPluckedVoice(std::span<double> clip, double sampleRateHz, const VoiceParams& voice,
+                     VoiceRenderCache* cache = nullptr);
+
+// What a tuning step reads of a clip: its largest sample magnitude and its last samples.
+struct ClipProbe {
+    double peakMagnitude = 0.0;
+    std::vector<double> tail;
+};
+
+// The probe of the clip that adding the voices, in order, to clipSize zero samples would make,
+// bit for bit, computing only the samples that could hold the peak.
+ClipProbe probeVoices(std::size_t clipSize, double sampleRateHz,
+                      std::span<const VoiceParams> voices, std::size_t tailSamples,
+                      VoiceRenderCache& cache);
 
 }  // namespace lyravox::synthesis
