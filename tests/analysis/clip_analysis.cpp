@@ -212,12 +212,14 @@ double pitchHzByAutocorrelation(std::span<const double> x, double sampleRateHz, 
     if (bestPeak <= 0.0) {
         return kNaN;
     }
-    // Multiples of the period correlate almost as well as the period itself; the shortest lag that
-    // nearly matches the best is the true period.
+    // Multiples of the period correlate almost as well as the period itself, and a body's ringing
+    // below the note can lift one of them past it (G3's doubled period read 6 % above its own);
+    // the shortest lag within a tenth of the best is the true period. Half a period of a plucked
+    // string correlates far worse (0.2 at most), so this never jumps an octave up.
     std::size_t periodLag = 0;
     for (std::size_t lag = shortestLag; lag <= longestLag; ++lag) {
         if (coarse[lag] > coarse[lag - 1] && coarse[lag] >= coarse[lag + 1] &&
-            coarse[lag] >= bestPeak - 0.01 * bestPeak) {
+            coarse[lag] >= bestPeak - 0.1 * bestPeak) {
             periodLag = lag;
             break;
         }

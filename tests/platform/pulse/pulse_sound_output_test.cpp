@@ -354,13 +354,13 @@ TEST_F(PulseOutput, NoSampleClipsAtA48kHzSink) {
     auto recording = record("48k.raw");
     ASSERT_NE(recording, nullptr) << "parec (pulseaudio-utils) does not record";
     std::this_thread::sleep_for(kStreamWarmUp);
-    std::int16_t loudestSource = 0;
+    // As int: the loudest sample may be -32768, whose magnitude no int16_t holds.
+    int loudestSource = 0;
     for (const char* name : {"chord1", "e1"}) {
         const auto image = sounds::loadResource(name, sounds::kWaveResourceType);
         auto clip = std::make_shared<const PcmClip>(decodeWaveImage(image).value());
         for (std::int16_t s : clip->samples)
-            loudestSource =
-                    std::max<std::int16_t>(loudestSource, static_cast<std::int16_t>(std::abs(s)));
+            loudestSource = std::max(loudestSource, std::abs(static_cast<int>(s)));
         output.play(clip, steadyNowNs());
         std::this_thread::sleep_for(1500ms);
     }
