@@ -87,8 +87,11 @@ std::string PrivateServerProcess::start(const std::vector<std::string>& argument
     const fs::path errors = directory_ / "start-errors.txt";
     std::string command = "start " + shellQuoted(directory_.string()) + " ";
     command += std::to_string(::getpid());
-    for (const std::string& argument : arguments)
-        command += " " + shellQuoted(argument);
+    // Appended in two steps: GCC 12 at -O3 takes `" " + temporary` for an overlapping copy.
+    for (const std::string& argument : arguments) {
+        command += ' ';
+        command += shellQuoted(argument);
+    }
     command += " 2>" + shellQuoted(errors.string());
     FILE* out = ::popen(script(command).c_str(), "r");
     if (out == nullptr)
