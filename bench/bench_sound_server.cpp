@@ -375,15 +375,24 @@ void benchOutput(const std::string& backend, int rhythmStarts, int dropoutSecond
     ::setenv(lyravox::platform::kSoundBackendVariable, backend.c_str(), 1);
     const pid_t serverProcess = serverPid(server);
 
-    if (dropoutsOnly) {
+    // The output the program would choose here, opened and warmed up; null (said in a line) when it
+    // is not the one asked for.
+    const auto openOutput = [&]() -> std::unique_ptr<SoundOutput> {
         std::unique_ptr<SoundOutput> output = lyravox::platform::makeSoundOutput();
         if (output->backendName() != backend) {
             std::printf("%sunavailable 1 flag\n", p.c_str());
-            return;
+            return nullptr;
         }
         withHeadroom = backend != "sdl";
         output->open();
         std::this_thread::sleep_for(kWarmUp);
+        return output;
+    };
+
+    if (dropoutsOnly) {
+        std::unique_ptr<SoundOutput> output = openOutput();
+        if (!output)
+            return;
         dropouts(*output, server, p, false, dropoutSeconds);
         dropouts(*output, server, p, true, dropoutSeconds);
         return;
@@ -398,14 +407,9 @@ void benchOutput(const std::string& backend, int rhythmStarts, int dropoutSecond
     std::printf("%sserver_cpu_no_client %.3f %%core\n", p.c_str(),
                 (serverAfter.cpuSeconds - serverBefore.cpuSeconds) / 10 * 100);
 
-    std::unique_ptr<SoundOutput> output = lyravox::platform::makeSoundOutput();
-    if (output->backendName() != backend) {
-        std::printf("%sunavailable 1 flag\n", p.c_str());
+    std::unique_ptr<SoundOutput> output = openOutput();
+    if (!output)
         return;
-    }
-    withHeadroom = backend != "sdl";
-    output->open();
-    std::this_thread::sleep_for(kWarmUp);
 
     const Heard warm = playAndHear(*output, server, 200, 0);
     std::printf("%swarm_latency_median %.2f ms\n", p.c_str(), quantile(warm.latenciesMs, 0.5));

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -19,6 +20,18 @@
 #include <vector>
 
 namespace lyravox::platform {
+
+// Polls `done` until it holds or `limit` has passed: for states the output reaches on its own
+// threads.
+inline bool waitFor(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 // A hang must fail the test, not stall ctest until its timeout: past the deadline the process
 // reports where it was stuck and exits. The servers stop by themselves when it does.

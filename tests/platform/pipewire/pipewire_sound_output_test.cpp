@@ -76,16 +76,6 @@ std::int64_t steadyNs(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
 }
 
-bool waitFor(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 class PipeWireOutput : public ::testing::Test {
 protected:
     virtual int graphRateHz() const { return kRateHz; }

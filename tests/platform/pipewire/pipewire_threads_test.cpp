@@ -5,6 +5,7 @@
 // thread; in the other builds it checks that every phase is heard.
 #include "platform/clip_stream.h"
 #include "platform/pipewire_sound_output.h"
+#include "tests/platform/sound_test_support.h"
 #include "tools/pipewire_harness/pipewire_test_server.h"
 #include "tools/pipewire_harness/sink_capture.h"
 
@@ -32,16 +33,6 @@ std::shared_ptr<const PcmClip> steadyClip(std::int16_t level, std::size_t frames
     auto clip = std::make_shared<PcmClip>();
     clip->samples.assign(frames, level);
     return clip;
-}
-
-bool waitFor(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 // Starts `count` clips a rest apart from this thread, each due at its rest's deadline, as the
