@@ -58,9 +58,11 @@ test: deps-test $(BUILD_DIR)/asan/CMakeCache.txt $(BUILD_DIR)/tsan/CMakeCache.tx
 	$(MAKE) format-check
 	$(MAKE) run-without-test-packages
 	cmake --build --preset asan -j$(JOBS)
-	# The sound tests hear real servers on a shared machine: a server hiccup that no report shows
-	# can move one interval by a few milliseconds, so a failing test gets one more run.
-	ctest --preset asan --repeat until-pass:2
+	ctest --preset asan -LE sound
+	# These hear private sound servers on a shared machine: a stall of the machine itself (up to
+	# 100 ms measured here, seen by no server report) can move one interval by a few milliseconds,
+	# so a failing one gets one more run. Every other test must pass the first time.
+	ctest --preset asan -L sound --repeat until-pass:2
 	cmake --build --preset tsan -j$(JOBS) --target clip_stream_threads_test pipewire_threads_test
 	ctest --preset tsan -L tsan
 	$(MAKE) package

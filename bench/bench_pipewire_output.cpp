@@ -12,6 +12,7 @@
 //       OUTPUT: only these (sdl_pulse, sdl_pipewire, pipewire, pipewire_q256)
 //       --dropouts-only: only the dropout loop; --latency-only: only click to heard
 //   LYRAVOX_BENCH_DROPOUT_SECONDS: the dropout loop's length (default 20 s; 600 by hand)
+#include "bench/machine_load.h"
 #include "bench/pipewire_graph_profiler.h"
 #include "bench/sink_dropouts.h"
 #include "platform/pcm_clip.h"
@@ -69,14 +70,6 @@ constexpr std::size_t kClipFrames = 441;
 constexpr auto kIdleSettle = 16s;  // Past the output's 10 s and wireplumber's 5 s.
 constexpr auto kIdleMeasure = 10s;
 constexpr auto kRecoveryLimit = 5s;
-
-// The machine is shared: each group of figures says how busy it was when they were taken.
-void printLoadAverage(const std::string& label) {
-    std::ifstream in("/proc/loadavg");
-    double oneMinute = 0;
-    if (in >> oneMinute)
-        std::printf("%s_loadavg_1min %.2f load\n", label.c_str(), oneMinute);
-}
 
 std::int64_t nsOf(Clock::time_point time) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
@@ -190,35 +183,6 @@ int clipsWithHoles(const SinkCapture& capture) {
     return broken;
 }
 
-class BusyProcesses {
-public:
-    explicit BusyProcesses(int count) {
-        for (int i = 0; i < count; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                // Ends with the benchmark, however the benchmark ends.
-                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                volatile std::uint64_t spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-            if (pid > 0)
-                pids_.push_back(pid);
-        }
-    }
-    ~BusyProcesses() {
-        for (pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    BusyProcesses(const BusyProcesses&) = delete;
-    BusyProcesses& operator=(const BusyProcesses&) = delete;
-
-private:
-    std::vector<pid_t> pids_;
-};
-
 void warmLatency(const OutputKind& kind, SoundOutput& output) {
     SinkCapture capture(90 * kRateHz);
     if (!capture.waitUntilRecording())
@@ -257,9 +221,9 @@ void warmLatency(const OutputKind& kind, SoundOutput& output) {
 
 void restRhythm(const OutputKind& kind, SoundOutput& output, bool loaded) {
     const std::string label = kind.label + (loaded ? "_loaded" : "");
-    std::optional<BusyProcesses> busy;
+    std::optional<lyravox::bench::BusyCores> busy;
     if (loaded)
-        busy.emplace(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+        busy.emplace();
     SinkCapture capture(static_cast<std::size_t>(kRestStarts + 5) * kRateHz);
     if (!capture.waitUntilRecording())
         return;
@@ -426,10 +390,10 @@ void recovery(const OutputKind& kind, SoundOutput& output, PipeWireTestServer& s
 // any dropout is a hole in the recording; with the output's and the daemon's counts beside it.
 void dropouts(const OutputKind& kind, SoundOutput& output, bool loaded, int seconds) {
     const std::string label = kind.label + (loaded ? "_dropouts_loaded" : "_dropouts_idle_machine");
-    printLoadAverage(label);
-    std::optional<BusyProcesses> busy;
+    lyravox::bench::printLoadAverage(label + "_");
+    std::optional<lyravox::bench::BusyCores> busy;
     if (loaded)
-        busy.emplace(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+        busy.emplace();
     const lyravox::bench::GraphProfiler profiler("lyravox");
     lyravox::bench::MachineStallProbe stallProbe;
     SinkCapture capture(static_cast<std::size_t>(seconds + 4) * kRateHz);
@@ -546,12 +510,12 @@ int main(int argc, char** argv) {
         }
         const bool native = dynamic_cast<PipeWireSoundOutput*>(output.get()) != nullptr;
         if (latencyOnly) {
-            printLoadAverage(kind.label);
+            lyravox::bench::printLoadAverage(kind.label + "_");
             warmLatency(kind, *output);
             continue;
         }
         if (!dropoutsOnly) {
-            printLoadAverage(kind.label);
+            lyravox::bench::printLoadAverage(kind.label + "_");
             warmLatency(kind, *output);
             restRhythm(kind, *output, false);
             restRhythm(kind, *output, true);

@@ -10,6 +10,7 @@
 // the sink, with the underruns the output and the server counted; its length is
 // LYRAVOX_BENCH_DROPOUT_SECONDS (default 20 s; 600 by hand); --dropouts-only runs only that.
 // Prints `name value unit` lines.
+#include "bench/machine_load.h"
 #include "bench/sink_dropouts.h"
 #include "platform/output_headroom.h"
 #include "platform/pulse_sound_output.h"
@@ -200,45 +201,8 @@ pid_t serverPid(const PulseTestServer& server) {
     return static_cast<pid_t>(pid);
 }
 
-// A busy process on each core, for the loaded figures.
-class BusyCores {
-public:
-    BusyCores() {
-        const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-        for (long i = 0; i < cores; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                volatile std::uint64_t spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-            if (pid > 0)
-                pids_.push_back(pid);
-        }
-    }
-    ~BusyCores() {
-        for (pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    BusyCores(const BusyCores&) = delete;
-    BusyCores& operator=(const BusyCores&) = delete;
-
-private:
-    std::vector<pid_t> pids_;
-};
-
 bool passCallTimes = false;
 bool dropoutsOnly = false;
-
-// The machine is shared: each group of figures says how busy it was when they were taken.
-void printLoadAverage(const std::string& label) {
-    std::ifstream in("/proc/loadavg");
-    double oneMinute = 0;
-    if (in >> oneMinute)
-        std::printf("%sloadavg_1min %.2f load\n", label.c_str(), oneMinute);
-}
 
 void sleepUntil(SteadyTimeNs timeNs) {
     std::this_thread::sleep_until(
@@ -306,8 +270,8 @@ void dropouts(SoundOutput& output, const PulseTestServer& server, const std::str
               bool loaded, int seconds) {
     const std::string label = prefix + (loaded ? "dropouts_loaded_" : "dropouts_idle_machine_");
     const char* l = label.c_str();
-    printLoadAverage(label);
-    std::optional<BusyCores> busy;
+    lyravox::bench::printLoadAverage(label);
+    std::optional<lyravox::bench::BusyCores> busy;
     if (loaded)
         busy.emplace();
     auto* pulse = dynamic_cast<lyravox::platform::PulseSoundOutput*>(&output);
@@ -397,7 +361,7 @@ void benchOutput(const std::string& backend, int rhythmStarts, int dropoutSecond
         dropouts(*output, server, p, true, dropoutSeconds);
         return;
     }
-    printLoadAverage(p);
+    lyravox::bench::printLoadAverage(p);
 
     // The server alone, before any client.
     std::this_thread::sleep_for(static_cast<std::chrono::seconds>(kSuspendAfterIdleSeconds + 1));
@@ -420,7 +384,7 @@ void benchOutput(const std::string& backend, int rhythmStarts, int dropoutSecond
     for (const bool loaded : {false, true}) {
         const std::uint64_t underrunsBefore = output->underrunCount();
         const auto began = std::chrono::steady_clock::now();
-        std::optional<BusyCores> busy;
+        std::optional<lyravox::bench::BusyCores> busy;
         if (loaded)
             busy.emplace();
         const Heard rhythm = playAndHear(*output, server, rhythmStarts, kShortRestNs);

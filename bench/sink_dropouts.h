@@ -122,11 +122,13 @@ inline DropoutCount countDropouts(std::span<const std::int16_t> heard, bool with
     return count;
 }
 
-// How far the machine itself stalls: a thread at the highest real-time priority (where allowed)
-// wakes every millisecond and notes each wake-up that came late by more than kStallNs. A stall
-// that keeps even this thread from running for tens of milliseconds (a host that throttles or
-// deschedules the virtual machine) stops the sound server as well, and no buffer or priority
-// of the output's own covers it: a hole heard during one is the machine's, not the output's.
+// How far the machine itself stalls: on each core a thread at the highest real-time priority
+// (where allowed), held to that core, wakes every millisecond and notes each wake-up that came
+// late by more than kStallNs. A stall that keeps even such a thread from running for tens of
+// milliseconds (a host that throttles or deschedules a virtual core) stops whatever sound
+// thread runs there as well, and no buffer or priority of the output's own covers it: a hole
+// heard during one is the machine's, not the output's. One probe per core, because a host may
+// hold up one virtual core while the other runs on.
 class MachineStallProbe {
 public:
     static constexpr std::int64_t kStallNs = 3'000'000;
@@ -140,8 +142,12 @@ public:
     };
 
     MachineStallProbe() {
-        stalls_.reserve(100'000);
-        thread_ = std::thread([this] { run(); });
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        perCore_.resize(cores);
+        for (unsigned core = 0; core < cores; ++core) {
+            perCore_[core].reserve(100'000);
+            threads_.emplace_back([this, core] { run(core); });
+        }
     }
     ~MachineStallProbe() { stop(); }
     MachineStallProbe(const MachineStallProbe&) = delete;
@@ -149,10 +155,16 @@ public:
 
     void stop() {
         running_.store(false);
-        if (thread_.joinable())
-            thread_.join();
+        for (std::thread& thread : threads_) {
+            if (thread.joinable())
+                thread.join();
+        }
+        if (stalls_.empty()) {
+            for (const std::vector<Stall>& core : perCore_)
+                stalls_.insert(stalls_.end(), core.begin(), core.end());
+        }
     }
-    // After stop().
+    // After stop(): every core's stalls.
     const std::vector<Stall>& stalls() const { return stalls_; }
     std::int64_t longestNs() const {
         std::int64_t longest = 0;
@@ -174,25 +186,31 @@ private:
         return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     }
 
-    void run() {
+    void run(unsigned core) {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        CPU_SET(core, &cpus);
+        static_cast<void>(::pthread_setaffinity_np(::pthread_self(), sizeof(cpus), &cpus));
         sched_param parameters{};
         parameters.sched_priority = ::sched_get_priority_max(SCHED_FIFO);
         static_cast<void>(::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &parameters));
+        std::vector<Stall>& stalls = perCore_[core];
         std::int64_t dueNs = nowNs() + 1'000'000;
         while (running_.load(std::memory_order_relaxed)) {
             const timespec due{static_cast<time_t>(dueNs / 1'000'000'000),
                                static_cast<long>(dueNs % 1'000'000'000)};
             ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
             const std::int64_t wokeNs = nowNs();
-            if (wokeNs - dueNs > kStallNs && stalls_.size() < stalls_.capacity())
-                stalls_.push_back({dueNs, wokeNs - dueNs});
+            if (wokeNs - dueNs > kStallNs && stalls.size() < stalls.capacity())
+                stalls.push_back({dueNs, wokeNs - dueNs});
             dueNs = std::max(dueNs + 1'000'000, wokeNs + 500'000);
         }
     }
 
     std::atomic<bool> running_{true};
+    std::vector<std::vector<Stall>> perCore_;  // each written by its own probe thread only
     std::vector<Stall> stalls_;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace lyravox::bench
