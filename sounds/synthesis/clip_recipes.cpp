@@ -22,7 +22,6 @@ struct StringTone {
     double tuningCents = 0.0;
     double pluckPositionFraction = 0.15;
     std::vector<double> partialTrimDb;
-    double highestPartialHz = 14000.0;
     double bodyDriveDb = 0.0;
     double pickNoiseLevel = 0.3;
     double pickNoiseDurationS = 0.003;
@@ -70,7 +69,6 @@ ClipRecipe stringClip(const StringRow& row) {
     voice.tuningCents = tone.tuningCents;
     voice.pluckPositionFraction = tone.pluckPositionFraction;
     voice.partialTrimDb = tone.partialTrimDb;
-    voice.highestPartialHz = tone.highestPartialHz;
     voice.body = guitarBody();
     voice.bodyLowCutHz = 100.0;
     voice.bodyDriveDb = tone.bodyDriveDb;
@@ -148,7 +146,6 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.pickNoiseLevel = pickNoiseLevel;
         voice.riseS = 0.004;
         voice.fastRiseS = 0.0005;
-        voice.highestPartialHz = 7000.0;
         voice.alignAtPeak = note.alignAtPeak;
         voice.peakAlignS = peakTimeS;
         voice.dampAtS = note.dampAtS;
@@ -183,14 +180,16 @@ std::vector<ClipRecipe> makeRecipes() {
              .seed = 14}},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
             {.inharmonicity = 4.5e-5, .tuningCents = -0.3, .pluckPositionFraction = 0.13,
-             .partialTrimDb = {0, 0, 8}, .highestPartialHz = 8000.0, .bodyDriveDb = -4.0,
+             .partialTrimDb = {0, 0, 8}, .bodyDriveDb = -4.0,
              .pickNoiseLevel = 0.15, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
              .decayGrowthPerPartial = 0.02, .riseS = -1.0, .alignedUpToHz = 2500.0, .seed = 15}},
+        // The thin plain high E hits the bridge hard for its size: the body's thump is much of
+        // what the ear takes for its pluck.
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
             {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
-             .highestPartialHz = 10000.0, .bodyDriveDb = -3.0, .pickNoiseLevel = 0.8,
-             .pickNoiseDurationS = 0.004, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
-             .decayGrowthPerPartial = 0.02, .decayScatter = 0.2, .seed = 16}},
+             .bodyDriveDb = 4.0, .pickNoiseLevel = 0.45, .pickNoiseDurationS = 0.005,
+             .fastWeight = 0.06, .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02,
+             .decayScatter = 0.2, .seed = 16}},
     };
     // clang-format on
 
@@ -204,8 +203,8 @@ std::vector<ClipRecipe> makeRecipes() {
             {
                     {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
                     {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
-                    {52, 0.25, -5.0, 17.6, {-2.8, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
-                    {56, 0.38, -6.5, 18.8, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
+                    {52, 0.25, -4.0, 17.6, {-2.8, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
+                    {56, 0.38, -6.0, 18.8, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
                     {59, 0.51, -5.5, 27.0, {-5, -14, -1.9, -8, -14, -15, -17, -19}, true},
                     // E4 swells into the chord's peak; it is picked a little early so that its slow
                     // rise is heard to enter at 0.63 s.
