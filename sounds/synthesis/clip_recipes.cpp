@@ -21,7 +21,10 @@ struct StringTone {
     double inharmonicity = 2.0e-5;
     double tuningCents = 0.0;
     double pluckPositionFraction = 0.15;
-    std::vector<double> partialTrimDb;
+    // How fast the pluck's partials fall with their number: the rounder the bend the pick leaves
+    // in the string, the faster. A thick wound string bends roundest.
+    double excitationRolloffDbPerOctave = 6.0;
+    std::vector<double> partialTrimDb = {};
     double bodyDriveDb = 0.0;
     double pickNoiseLevel = 0.3;
     double pickNoiseDurationS = 0.003;
@@ -68,6 +71,7 @@ ClipRecipe stringClip(const StringRow& row) {
     voice.inharmonicity = tone.inharmonicity;
     voice.tuningCents = tone.tuningCents;
     voice.pluckPositionFraction = tone.pluckPositionFraction;
+    voice.excitationRolloffDbPerOctave = tone.excitationRolloffDbPerOctave;
     voice.partialTrimDb = tone.partialTrimDb;
     voice.body = guitarBody();
     voice.bodyLowCutHz = 100.0;
@@ -159,9 +163,10 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
 }
 
 std::vector<ClipRecipe> makeRecipes() {
-    // Partial levels follow the tone of each string as it leaves the pickup: the low E's third
-    // partial, the G's second and fourth, the B's and high E's third lead. The low E's clip starts
-    // inside the attack, so its pluck lies a few samples before the clip.
+    // The pick's place and bend on each string, the body and each string's own losses set which
+    // partial leads: the A's and D's first, the G's second. The low E's, B's and high E's third
+    // leads only with a lift of its own that the model does not yet account for. The low E's clip
+    // starts inside the attack, so its pluck lies a few samples before the clip.
     const double lowEPeakDbfs = 20.0 * std::log10(32767.0 / 32768.0);
     // clang-format off
     const std::vector<StringRow> strings = {
@@ -170,14 +175,15 @@ std::vector<ClipRecipe> makeRecipes() {
             {.inharmonicity = 5.0e-5, .tuningCents = -0.38, .pluckPositionFraction = 0.19,
              .partialTrimDb = {0, 0, 8}, .glideCents = 5.0, .seed = 23}},
         {"A",  45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8,
-            {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.145,
-             .partialTrimDb = {1, 0, -3, 0, -3}, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
+            {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.195,
+             .excitationRolloffDbPerOctave = 7.0, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
         {"D",  50, 72704, 583, 0.0, 0.0003, 0.029, -0.02, false, -45.0, 22.0,
-            {.inharmonicity = 1.5e-5, .pluckPositionFraction = 0.16, .partialTrimDb = {0, -2.5},
-             .fastWeight = 0.12, .fastDecayDbPerS = 35.0, .seed = 13}},
+            {.inharmonicity = 1.5e-5, .pluckPositionFraction = 0.19,
+             .excitationRolloffDbPerOctave = 8.0, .fastWeight = 0.12, .fastDecayDbPerS = 35.0,
+             .seed = 13}},
         {"G",  55, 64256, 456, 0.0, 0.0006, 0.037, -0.13, false, -47.8, 22.0,
-            {.inharmonicity = 1.8e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 5},
-             .seed = 14}},
+            {.inharmonicity = 1.8e-5, .pluckPositionFraction = 0.185,
+             .excitationRolloffDbPerOctave = 5.0, .seed = 50}},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
             {.inharmonicity = 4.5e-5, .tuningCents = -0.3, .pluckPositionFraction = 0.13,
              .partialTrimDb = {0, 0, 8}, .bodyDriveDb = -4.0,
