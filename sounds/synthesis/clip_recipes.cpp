@@ -124,8 +124,8 @@ struct ChordNote {
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
                      double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
-                     double fastWeight, double fastDecayDbPerS, const std::vector<ChordNote>& notes,
-                     std::uint64_t seed) {
+                     double fastWeight, double fastDecayDbPerS, double upperRolloffDbPerOctave,
+                     const std::vector<ChordNote>& notes, std::uint64_t seed) {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
     recipe.sampleCount = sampleCount;
@@ -144,6 +144,7 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.gainDb = note.gainDb;
         voice.inharmonicity = 3e-5;
         voice.partialLevelsDb = note.partialLevelsDb;
+        voice.rolloffDbPerOctave = upperRolloffDbPerOctave;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
         voice.fastDecayDbPerS = fastDecayDbPerS;
         voice.fastWeight = fastWeight;
@@ -193,7 +194,7 @@ std::vector<ClipRecipe> makeRecipes() {
         // what the ear takes for its pluck.
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
             {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
-             .bodyDriveDb = 4.0, .pickNoiseLevel = 0.45, .pickNoiseDurationS = 0.005,
+             .bodyDriveDb = 3.7, .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005,
              .fastWeight = 0.06, .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02,
              .decayScatter = 0.2, .seed = 16}},
     };
@@ -204,9 +205,11 @@ std::vector<ClipRecipe> makeRecipes() {
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
+    // Its partials above the tabled ones fall 12 dB per octave: any brighter, the low E's and
+    // B's random crests outgrow the chord's peak at 0.668 s.
     // The two carry most of the ring by then, so lifting them takes about 5 dB off the chord.
     recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0,
+            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0, 12.0,
             {
                     {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
                     {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
@@ -220,7 +223,7 @@ std::vector<ClipRecipe> makeRecipes() {
             101));
     // G major picked from the low G upwards.
     recipes.push_back(
-            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
+            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0, 6.0,
                       {
                               {43, 0.0, 2.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
                               {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},
