@@ -21,8 +21,10 @@ struct StringTone {
     double inharmonicity = 2.0e-5;
     double tuningCents = 0.0;
     double pluckPositionFraction = 0.15;
-    std::vector<double> partialTrimDb;
-    double highestPartialHz = 14000.0;
+    // How fast the pluck's partials fall with their number: the rounder the bend the pick leaves
+    // in the string, the faster. A thick wound string bends roundest.
+    double excitationRolloffDbPerOctave = 6.0;
+    std::vector<double> partialTrimDb = {};
     double bodyDriveDb = 0.0;
     double pickNoiseLevel = 0.3;
     double pickNoiseDurationS = 0.003;
@@ -69,8 +71,8 @@ ClipRecipe stringClip(const StringRow& row) {
     voice.inharmonicity = tone.inharmonicity;
     voice.tuningCents = tone.tuningCents;
     voice.pluckPositionFraction = tone.pluckPositionFraction;
+    voice.excitationRolloffDbPerOctave = tone.excitationRolloffDbPerOctave;
     voice.partialTrimDb = tone.partialTrimDb;
-    voice.highestPartialHz = tone.highestPartialHz;
     voice.body = guitarBody();
     voice.bodyLowCutHz = 100.0;
     voice.bodyDriveDb = tone.bodyDriveDb;
@@ -122,8 +124,8 @@ struct ChordNote {
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
                      double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
-                     double fastWeight, double fastDecayDbPerS, const std::vector<ChordNote>& notes,
-                     std::uint64_t seed) {
+                     double fastWeight, double fastDecayDbPerS, double upperRolloffDbPerOctave,
+                     const std::vector<ChordNote>& notes, std::uint64_t seed) {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
     recipe.sampleCount = sampleCount;
@@ -142,13 +144,13 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.gainDb = note.gainDb;
         voice.inharmonicity = 3e-5;
         voice.partialLevelsDb = note.partialLevelsDb;
+        voice.rolloffDbPerOctave = upperRolloffDbPerOctave;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
         voice.fastDecayDbPerS = fastDecayDbPerS;
         voice.fastWeight = fastWeight;
         voice.pickNoiseLevel = pickNoiseLevel;
         voice.riseS = 0.004;
         voice.fastRiseS = 0.0005;
-        voice.highestPartialHz = 7000.0;
         voice.alignAtPeak = note.alignAtPeak;
         voice.peakAlignS = peakTimeS;
         voice.dampAtS = note.dampAtS;
@@ -162,9 +164,10 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
 }
 
 std::vector<ClipRecipe> makeRecipes() {
-    // Partial levels follow the tone of each string as it leaves the pickup: the low E's third
-    // partial, the G's second and fourth, the B's and high E's third lead. The low E's clip starts
-    // inside the attack, so its pluck lies a few samples before the clip.
+    // The pick's place and bend on each string, the body and each string's own losses set which
+    // partial leads: the A's and D's first, the G's second. The low E's, B's and high E's third
+    // leads only with a lift of its own that the model does not yet account for. The low E's clip
+    // starts inside the attack, so its pluck lies a few samples before the clip.
     const double lowEPeakDbfs = 20.0 * std::log10(32767.0 / 32768.0);
     // clang-format off
     const std::vector<StringRow> strings = {
@@ -173,24 +176,27 @@ std::vector<ClipRecipe> makeRecipes() {
             {.inharmonicity = 5.0e-5, .tuningCents = -0.38, .pluckPositionFraction = 0.19,
              .partialTrimDb = {0, 0, 8}, .glideCents = 5.0, .seed = 23}},
         {"A",  45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8,
-            {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.145,
-             .partialTrimDb = {1, 0, -3, 0, -3}, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
+            {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.195,
+             .excitationRolloffDbPerOctave = 7.0, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
         {"D",  50, 72704, 583, 0.0, 0.0003, 0.029, -0.02, false, -45.0, 22.0,
-            {.inharmonicity = 1.5e-5, .pluckPositionFraction = 0.16, .partialTrimDb = {0, -2.5},
-             .fastWeight = 0.12, .fastDecayDbPerS = 35.0, .seed = 13}},
+            {.inharmonicity = 1.5e-5, .pluckPositionFraction = 0.19,
+             .excitationRolloffDbPerOctave = 8.0, .fastWeight = 0.12, .fastDecayDbPerS = 35.0,
+             .seed = 13}},
         {"G",  55, 64256, 456, 0.0, 0.0006, 0.037, -0.13, false, -47.8, 22.0,
-            {.inharmonicity = 1.8e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 5},
-             .seed = 14}},
+            {.inharmonicity = 1.8e-5, .pluckPositionFraction = 0.185,
+             .excitationRolloffDbPerOctave = 5.0, .seed = 50}},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
             {.inharmonicity = 4.5e-5, .tuningCents = -0.3, .pluckPositionFraction = 0.13,
-             .partialTrimDb = {0, 0, 8}, .highestPartialHz = 8000.0, .bodyDriveDb = -4.0,
+             .partialTrimDb = {0, 0, 8}, .bodyDriveDb = -4.0,
              .pickNoiseLevel = 0.15, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
              .decayGrowthPerPartial = 0.02, .riseS = -1.0, .alignedUpToHz = 2500.0, .seed = 15}},
+        // The thin plain high E hits the bridge hard for its size: the body's thump is much of
+        // what the ear takes for its pluck.
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
             {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
-             .highestPartialHz = 10000.0, .bodyDriveDb = -3.0, .pickNoiseLevel = 0.8,
-             .pickNoiseDurationS = 0.004, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
-             .decayGrowthPerPartial = 0.02, .decayScatter = 0.2, .seed = 16}},
+             .bodyDriveDb = 3.7, .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005,
+             .fastWeight = 0.06, .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02,
+             .decayScatter = 0.2, .seed = 16}},
     };
     // clang-format on
 
@@ -199,14 +205,17 @@ std::vector<ClipRecipe> makeRecipes() {
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
+    // Its partials above the tabled ones fall 12 dB per octave: any brighter, the low E's and
+    // B's random crests outgrow the chord's peak at 0.668 s.
+    // The two carry most of the ring by then, so lifting them takes about 5 dB off the chord.
     recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0,
+            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0, 12.0,
             {
                     {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
                     {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
-                    {52, 0.25, -5.0, 17.6, {-2.8, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
+                    {52, 0.25, -2.8, 17.6, {-2.8, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
                     {56, 0.38, -6.5, 18.8, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
-                    {59, 0.51, -5.5, 27.0, {-5, -14, -1.9, -8, -14, -15, -17, -19}, true},
+                    {59, 0.51, -6.8, 27.0, {-5, -14, -1.9, -8, -14, -15, -17, -19}, true},
                     // E4 swells into the chord's peak; it is picked a little early so that its slow
                     // rise is heard to enter at 0.63 s.
                     {64, 0.622, 3.5, 24.8, {-13, -12, -9, -22, -20, -22, -24, -26}, true},
@@ -214,7 +223,7 @@ std::vector<ClipRecipe> makeRecipes() {
             101));
     // G major picked from the low G upwards.
     recipes.push_back(
-            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
+            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0, 6.0,
                       {
                               {43, 0.0, 2.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
                               {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},

@@ -78,6 +78,24 @@ std::array<double, 3> quadraticFit(std::span<const double> ks, std::span<const d
     return coefficients;
 }
 
+// Energy of x between loHz and hiHz, in the units of Σ x²: the spectrum sampled at half-bin
+// steps counts every bin twice, and by Parseval the bins, fs/N apart, hold N times the energy.
+double bandEnergy(std::span<const double> x, double sampleRateHz, double loHz, double hiHz) {
+    const double binHz = sampleRateHz / static_cast<double>(x.size());
+    const double stepHz = binHz / 2.0;
+    double band = 0.0;
+    for (double hz = loHz; hz < hiHz; hz += stepHz) {
+        double re = 0.0, im = 0.0;
+        const double stepRad = -kTwoPi * hz / sampleRateHz;
+        for (std::size_t n = 0; n < x.size(); ++n) {
+            re += x[n] * std::cos(stepRad * static_cast<double>(n));
+            im += x[n] * std::sin(stepRad * static_cast<double>(n));
+        }
+        band += 2.0 * (re * re + im * im) * (stepHz / binHz);
+    }
+    return band / static_cast<double>(x.size());
+}
+
 std::vector<LineFit> partialRingFits(std::span<const double> x, double sampleRateHz,
                                      double fundamentalHz) {
     const std::vector<double> frequenciesHz =
@@ -234,21 +252,26 @@ double lowBandShareDb(std::span<const double> x, double sampleRateHz, double fun
         tapered[n] = w * x[onset + n];
         total += tapered[n] * tapered[n];
     }
-    // Parseval: the FFT's bins, fs/N apart, hold N times the energy; sampling the spectrum at
-    // half-bin steps counts every bin twice.
-    const double binHz = sampleRateHz / static_cast<double>(length);
-    const double stepHz = binHz / 2.0;
-    double band = 0.0;
-    for (double hz = 30.0; hz < 0.7 * fundamentalHz; hz += stepHz) {
-        double re = 0.0, im = 0.0;
-        const double stepRad = -kTwoPi * hz / sampleRateHz;
-        for (std::size_t n = 0; n < length; ++n) {
-            re += tapered[n] * std::cos(stepRad * static_cast<double>(n));
-            im += tapered[n] * std::sin(stepRad * static_cast<double>(n));
-        }
-        band += 2.0 * (re * re + im * im) * (stepHz / binHz);
+    return energyDb(bandEnergy(tapered, sampleRateHz, 30.0, 0.7 * fundamentalHz) / total);
+}
+
+double highBandShareDb(std::span<const double> x, double sampleRateHz) {
+    const std::size_t start =
+            firstNonZero(x) + static_cast<std::size_t>(std::lround(0.010 * sampleRateHz));
+    const std::size_t length =
+            std::min(x.size() - std::min(x.size(), start),
+                     static_cast<std::size_t>(std::lround(0.050 * sampleRateHz)));
+    if (length < 2)
+        return energyDb(0.0);
+    std::vector<double> windowed(length);
+    double total = 0.0;
+    for (std::size_t n = 0; n < length; ++n) {
+        const double w = 0.5 - 0.5 * std::cos(kTwoPi * (static_cast<double>(n) + 0.5) /
+                                              static_cast<double>(length));
+        windowed[n] = w * x[start + n];
+        total += windowed[n] * windowed[n];
     }
-    return energyDb(band / (static_cast<double>(length) * total));
+    return energyDb(bandEnergy(windowed, sampleRateHz, 10000.0, 14000.0) / total);
 }
 
 double partialAt50MsDb(std::span<const double> x, double sampleRateHz, double fundamentalHz,

@@ -59,6 +59,12 @@ double attackNoiseShareDb(std::span<const double> x, double sampleRateHz, double
 // start is the sound's own.
 double lowBandShareDb(std::span<const double> x, double sampleRateHz, double fundamentalHz);
 
+// Energy from 10 to 14 kHz (dB): over the 50 ms that start 10 ms after the first non-zero sample
+// (the pick's scrape has passed, the upper partials ring), the spectral energy from 10 to 14 kHz
+// against all of it, Hann-windowed. A string whose partials stop below 10 kHz reads near the
+// 16-bit floor, far below -60 dB.
+double highBandShareDb(std::span<const double> x, double sampleRateHz);
+
 // Level of partial k against the fundamental (dB), both read over 20–80 ms of clip time.
 double partialAt50MsDb(std::span<const double> x, double sampleRateHz, double fundamentalHz,
                        int partial);

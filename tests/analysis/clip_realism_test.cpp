@@ -94,6 +94,17 @@ TEST(LowBandShare, CountsOnlyWhatLiesBelowTheNote) {
     EXPECT_NEAR(lowBandShareDb(withBody, kSampleRateHz, 329.6), -10.0, 0.5);
 }
 
+TEST(HighBandShare, CountsOnlyWhatLiesBetween10And14Kilohertz) {
+    // Partials up to 9.9 kHz leave the band all but empty; one at 12 kHz with a hundredth of the
+    // energy reads -20 dB.
+    std::vector<Component> below;
+    for (int k = 1; k <= 30; ++k)
+        below.push_back({k * 329.6, 0.3 / k});
+    EXPECT_LT(highBandShareDb(tone(below, 0.1), kSampleRateHz), -60.0);
+    EXPECT_NEAR(highBandShareDb(tone({{329.6, 0.5}, {12000.0, 0.05}}, 0.1), kSampleRateHz), -20.04,
+                0.2);
+}
+
 TEST(PartialAt50Ms, ReadsAPartialAgainstTheFundamental) {
     const auto x = tone({{110.0, 0.4}, {550.0, 0.1}, {770.0, 0.02}}, 0.2);
     EXPECT_NEAR(partialAt50MsDb(x, kSampleRateHz, 110.0, 5), -12.04, 0.3);

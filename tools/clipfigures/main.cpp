@@ -63,6 +63,7 @@ void printString(const StringClip& s, const std::vector<std::int16_t>& samples) 
     print(n, "mean_beating", meanBeatingDb(x, kSampleRateHz, f0), "dB");
     print(n, "attack_noise_share", attackNoiseShareDb(x, kSampleRateHz, f0), "dB");
     print(n, "below_0.7f0_share", lowBandShareDb(x, kSampleRateHz, f0), "dB");
+    print(n, "10_to_14kHz_share", highBandShareDb(x, kSampleRateHz), "dB");
     print(n, "partial5_at_50ms", partialAt50MsDb(x, kSampleRateHz, f0, 5), "dB");
     print(n, "partial7_at_50ms", partialAt50MsDb(x, kSampleRateHz, f0, 7), "dB");
     print(n, "energy_rise", energyRiseMs(x, kSampleRateHz, f0), "ms");
@@ -80,6 +81,7 @@ void printChord(const ChordClip& c, const std::vector<std::int16_t>& samples) {
     const std::vector<double> x = toFullScale(samples);
     const std::string n = c.name;
     print(n, "envelope_beating", envelopeBeatingDb(x, kSampleRateHz, 0.7, 1.35), "dB");
+    print(n, "10_to_14kHz_share", highBandShareDb(x, kSampleRateHz), "dB");
     print(n, "first_sample", firstSampleDb(samples), "dB");
     // The first entry follows silence; its rise is the clip's start.
     for (std::size_t i = 1; i < c.entriesS.size(); ++i) {
