@@ -120,12 +120,12 @@ struct ChordNote {
     double excitationRolloffDbPerOctave;
     bool alignAtPeak;
     double dampAtS = -1.0;
-    // Listed levels of partials 1, 2, 3 … in place of the pluck through the body, those past
-    // them falling 12 dB per octave.
-    std::vector<double> partialLevelsDb = {};
+    std::vector<double> partialTrimDb = {};  // an open string's, as its own clip has it
 };
 
-// A note without listed levels is a string of the same guitar, plucked as stringClip plucks one.
+// Every note of a chord is a string of the same guitar, plucked as stringClip plucks one. A chord
+// moves the body less than one string: with a lone string's thump, the air and plate modes ring
+// into the low notes' bands and blur their entries.
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
                      double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
@@ -150,15 +150,12 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.inharmonicity = 3e-5;
         voice.pluckPositionFraction = note.pluckPositionFraction;
         voice.excitationRolloffDbPerOctave = note.excitationRolloffDbPerOctave;
-        if (note.partialLevelsDb.empty()) {
-            voice.body = guitarBody();
-            voice.bodyLowCutHz = 100.0;
-            voice.bodyLossDbPerS = 8.0;
-            voice.bodyDriveDb = bodyDriveDb;
-            voice.decayScatter = 0.4;
-        } else {
-            voice.partialLevelsDb = note.partialLevelsDb;
-        }
+        voice.partialTrimDb = note.partialTrimDb;
+        voice.body = guitarBody();
+        voice.bodyLowCutHz = 100.0;
+        voice.bodyLossDbPerS = 8.0;
+        voice.bodyDriveDb = bodyDriveDb;
+        voice.decayScatter = 0.4;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
         voice.fastDecayDbPerS = fastDecayDbPerS;
         voice.fastWeight = fastWeight;
@@ -219,31 +216,29 @@ std::vector<ClipRecipe> makeRecipes() {
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
-    // Its notes still take listed partial levels: its partials above the listed ones fall 12 dB
-    // per octave, as any brighter, the low E's and B's random crests outgrow the chord's peak at
-    // 0.668 s. E3 and G#3 carry most of the ring by then, so lifting them takes about 5 dB off
-    // the chord.
-    // clang-format off
-    recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0, 0.0,
-            {
-                {40, 0.0, -4.0, 20.0, 0, 0, false, -1.0, {-12, -6, -6, -4, -10, -12, -14, -16}},
-                {47, 0.12, -6.5, 20.0, 0, 0, false, -1.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}},
-                {52, 0.25, -2.8, 17.6, 0, 0, true, 1.39, {-2.8, -10, -16, -8, -10, -14, -16, -24}},
-                {56, 0.38, -6.5, 18.8, 0, 0, true, 1.39, {-10, 0, -12, -4, -14, -16, -18, -20}},
-                {59, 0.51, -6.8, 27.0, 0, 0, true, -1.0, {-5, -14, -1.9, -8, -14, -15, -17, -19}},
-                // E4 swells into the chord's peak; it is picked a little early so that its slow
-                // rise is heard to enter at 0.63 s.
-                {64, 0.622, 3.5, 24.8, 0, 0, true, -1.0, {-13, -12, -9, -22, -20, -22, -24, -26}},
-            },
-            101));
-    // clang-format on
+    // The low E and the B2 are struck hard and die fast, so the ring belongs to the upper notes,
+    // and E3 and G#3 carry enough of it that lifting them takes about 4 dB off the chord. The
+    // pick meets the low E a sixth of its length from the bridge (no sixth partial, B4) and the
+    // open B near a sixth (its third, F#5, strongest); the open low E and B keep the lift of their
+    // third partial that their own clips have. E3 bends round (its third, B4, weak); G#3 is
+    // picked near the bridge, so its second and fourth (G#4, G#5) outgrow its fundamental.
+    // Each note: MIDI note, onset (s), gain (dB), decay (dB/s), pick place, rolloff (dB/octave),
+    // cresting at the peak, damped at (s), partial trim (dB).
+    recipes.push_back(chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.12, 55.0,
+                                -8.0,
+                                {
+                                        {40, 0.0, 1.5, 32.0, 0.167, 7.0, false, -1.0, {0, 0, 8}},
+                                        {47, 0.12, 3.5, 40.0, 0.2, 9.0, false},
+                                        {52, 0.25, 2.0, 17.6, 0.15, 13.0, true, 1.39},
+                                        {56, 0.38, -0.5, 18.8, 0.125, 4.5, true, 1.39},
+                                        {59, 0.51, -9.0, 20.0, 0.167, 4.0, true, -1.0, {0, 0, 8}},
+                                        {64, 0.622, 3.5, 24.8, 0.18, 8.0, true},
+                                },
+                                101));
     // G major picked from the low G upwards, every string plucked on the guitar's body. The low G
     // and the D are struck hard and die fast, so that the G3, B3 and G4, whose partials lead the
     // ring, carry it; the pick meets the low G a sixth of its length from the bridge, which leaves
-    // out its sixth partial (D5). A chord moves the body less than one string (8 dB under its
-    // drive): with a lone string's thump, the air and plate modes ring into the B2's and G3's
-    // bands and blur their entries.
+    // out its sixth partial (D5).
     // Each note: MIDI note, onset (s), gain (dB), decay (dB/s), pick place, rolloff (dB/octave),
     // cresting at the peak.
     recipes.push_back(chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
