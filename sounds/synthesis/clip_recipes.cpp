@@ -116,15 +116,20 @@ struct ChordNote {
     double onsetS;
     double gainDb;
     double slowDecayDbPerS;
-    std::vector<double> partialLevelsDb;
+    double pluckPositionFraction;
+    double excitationRolloffDbPerOctave;
     bool alignAtPeak;
     double dampAtS = -1.0;
+    std::vector<double> partialTrimDb = {};  // an open string's, as its own clip has it
 };
 
+// Every note of a chord is a string of the same guitar, plucked as stringClip plucks one. A chord
+// moves the body less than one string: with a lone string's thump, the air and plate modes ring
+// into the low notes' bands and blur their entries.
 ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
                      std::size_t leadingZeroCount, double peakTimeS, double endLevelDbfs,
                      double decayDbPerS, double firstPickRampS, double pickNoiseLevel,
-                     double fastWeight, double fastDecayDbPerS, double upperRolloffDbPerOctave,
+                     double fastWeight, double fastDecayDbPerS, double bodyDriveDb,
                      const std::vector<ChordNote>& notes, std::uint64_t seed) {
     ClipRecipe recipe;
     recipe.resourceName = resourceName;
@@ -143,8 +148,14 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
         voice.onsetS = note.onsetS;
         voice.gainDb = note.gainDb;
         voice.inharmonicity = 3e-5;
-        voice.partialLevelsDb = note.partialLevelsDb;
-        voice.rolloffDbPerOctave = upperRolloffDbPerOctave;
+        voice.pluckPositionFraction = note.pluckPositionFraction;
+        voice.excitationRolloffDbPerOctave = note.excitationRolloffDbPerOctave;
+        voice.partialTrimDb = note.partialTrimDb;
+        voice.body = guitarBody();
+        voice.bodyLowCutHz = 100.0;
+        voice.bodyLossDbPerS = 8.0;
+        voice.bodyDriveDb = bodyDriveDb;
+        voice.decayScatter = 0.4;
         voice.slowDecayDbPerS = note.slowDecayDbPerS;
         voice.fastDecayDbPerS = fastDecayDbPerS;
         voice.fastWeight = fastWeight;
@@ -205,34 +216,42 @@ std::vector<ClipRecipe> makeRecipes() {
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
-    // Its partials above the tabled ones fall 12 dB per octave: any brighter, the low E's and
-    // B's random crests outgrow the chord's peak at 0.668 s.
-    // The two carry most of the ring by then, so lifting them takes about 5 dB off the chord.
-    recipes.push_back(chordClip(
-            "CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.05, 70.0, 12.0,
-            {
-                    {40, 0.0, -4.0, 20.0, {-12, -6, -6, -4, -10, -12, -14, -16}, false},
-                    {47, 0.12, -6.5, 20.0, {-10, -4, -5.6, -6, -10, -8, -12, -8}, false},
-                    {52, 0.25, -2.8, 17.6, {-2.8, -10, -16, -8, -10, -14, -16, -24}, true, 1.39},
-                    {56, 0.38, -6.5, 18.8, {-10, 0, -12, -4, -14, -16, -18, -20}, true, 1.39},
-                    {59, 0.51, -6.8, 27.0, {-5, -14, -1.9, -8, -14, -15, -17, -19}, true},
-                    // E4 swells into the chord's peak; it is picked a little early so that its slow
-                    // rise is heard to enter at 0.63 s.
-                    {64, 0.622, 3.5, 24.8, {-13, -12, -9, -22, -20, -22, -24, -26}, true},
-            },
-            101));
-    // G major picked from the low G upwards.
-    recipes.push_back(
-            chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0, 6.0,
-                      {
-                              {43, 0.0, 2.5, 26.0, {-10, -4, -6, -6, -8, -12, -14, -16}, true},
-                              {47, 0.13, 0.0, 26.0, {-5, -4, -9, -8, -10, -12, -14, -16}, true},
-                              {50, 0.25, -1.5, 30.0, {-4, -3, -10, -12, -14, -16, -18, -20}, true},
-                              {55, 0.38, -2.0, 26.0, {-6, -3, -10, -4, -14, -16, -18, -20}, true},
-                              {59, 0.51, -2.0, 26.0, {-2, -4, 0, -1, -14, -15, -17, -19}, false},
-                              {67, 0.63, 0.0, 24.0, {0, -5, -20, -18, -18, -20, -22, -24}, false},
-                      },
-                      201));
+    // The low E and the B2 are struck hard and die fast, so the ring belongs to the upper notes,
+    // and E3 and G#3 carry enough of it that lifting them takes about 4 dB off the chord. The
+    // pick meets the low E a sixth of its length from the bridge (no sixth partial, B4) and the
+    // open B near a sixth (its third, F#5, strongest); the open low E and B keep the lift of their
+    // third partial that their own clips have. E3 bends round (its third, B4, weak); G#3 is
+    // picked near the bridge, so its second and fourth (G#4, G#5) outgrow its fundamental.
+    // Each note: MIDI note, onset (s), gain (dB), decay (dB/s), pick place, rolloff (dB/octave),
+    // cresting at the peak, damped at (s), partial trim (dB).
+    recipes.push_back(chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.12, 55.0,
+                                -8.0,
+                                {
+                                        {40, 0.0, 1.5, 32.0, 0.167, 7.0, false, -1.0, {0, 0, 8}},
+                                        {47, 0.12, 3.5, 40.0, 0.2, 9.0, false},
+                                        {52, 0.25, 2.0, 17.6, 0.15, 13.0, true, 1.39},
+                                        {56, 0.38, -0.5, 18.8, 0.125, 4.5, true, 1.39},
+                                        {59, 0.51, -9.0, 20.0, 0.167, 4.0, true, -1.0, {0, 0, 8}},
+                                        {64, 0.622, 3.5, 24.8, 0.18, 8.0, true},
+                                },
+                                101));
+    // G major picked from the low G upwards, every string plucked on the guitar's body. The low G
+    // and the D are struck hard and die fast, so that the G3, B3 and G4, whose partials lead the
+    // ring, carry it; the pick meets the low G a sixth of its length from the bridge, which leaves
+    // out its sixth partial (D5).
+    // Each note: MIDI note, onset (s), gain (dB), decay (dB/s), pick place, rolloff (dB/octave),
+    // cresting at the peak.
+    recipes.push_back(chordClip("CHORD2", 86944, 41, 0.402, -45.4, 26.6, 0.0012, 0.5, 0.3, 50.0,
+                                -8.0,
+                                {
+                                        {43, 0.0, 4.0, 42.0, 0.167, 8.0, true},
+                                        {47, 0.13, 0.0, 26.0, 0.18, 10.0, true},
+                                        {50, 0.25, 1.5, 40.0, 0.15, 10.0, true},
+                                        {55, 0.38, 0.3, 30.0, 0.15, 7.0, true},
+                                        {59, 0.51, -2.0, 26.0, 0.145, 5.0, false},
+                                        {67, 0.63, -1.0, 24.0, 0.18, 10.0, false},
+                                },
+                                201));
     return recipes;
 }
 

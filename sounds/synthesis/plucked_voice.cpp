@@ -170,13 +170,6 @@ double partialFrequencyHz(const VoiceParams& voice, int partial) {
 }
 
 double partialLevelDb(const VoiceParams& voice, int partial) {
-    const auto listed = static_cast<int>(voice.partialLevelsDb.size());
-    if (listed > 0) {
-        if (partial <= listed)
-            return voice.partialLevelsDb[static_cast<std::size_t>(partial - 1)];
-        return voice.partialLevelsDb.back() -
-               voice.rolloffDbPerOctave * std::log2(static_cast<double>(partial) / listed);
-    }
     // A string pulled aside at one point: the partials whose node lies there are not excited.
     const double comb =
             std::abs(std::sin(std::numbers::pi * partial * voice.pluckPositionFraction));

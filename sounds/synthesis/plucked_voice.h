@@ -40,10 +40,6 @@ struct VoiceParams {
     // What one string's tone adds to excitation × body on its lowest partials (dB): the body does
     // not answer every string alike, as where and how the string meets the bridge differ.
     std::vector<double> partialTrimDb;
-    // When given, partials 1, 2, 3 … take these levels (dB) instead of excitation × body, and
-    // those past the listed ones fall by rolloffDbPerOctave.
-    std::vector<double> partialLevelsDb;
-    double rolloffDbPerOctave = 12.0;
 
     double slowDecayDbPerS = 20.0;  // horizontal polarisation of partial 1
     double decayGrowthPerPartial = 0.08;
@@ -80,8 +76,7 @@ struct VoiceParams {
 // Frequency of partial number `partial` (1-based) of this voice.
 double partialFrequencyHz(const VoiceParams& voice, int partial);
 
-// Level (dB) of partial `partial` at the pluck, before the voice's gain: excitation × body, or
-// the listed level.
+// Level (dB) of partial `partial` at the pluck, before the voice's gain: excitation × body.
 double partialLevelDb(const VoiceParams& voice, int partial);
 
 // Envelope sum Σ amplitude(t) of the voice's partials and body modes at each of timesS after its
