@@ -423,21 +423,9 @@ void dropouts(const OutputKind& kind, SoundOutput& output, bool loaded, int seco
     busy.reset();
     const lyravox::bench::DropoutCount count =
             lyravox::bench::countDropouts(capture.samples(), true);
-    const auto holesInStalls =
-            std::count_if(count.holeFrames.begin(), count.holeFrames.end(), [&](std::size_t frame) {
-                return stallProbe.near(capture.heardTimeNs(frame));
-            });
+    lyravox::bench::printDropouts(label + "_", minutes, count, stallProbe,
+                                  [&](std::size_t frame) { return capture.heardTimeNs(frame); });
     const char* l = label.c_str();
-    std::printf("%s_minutes %.2f min\n", l, minutes);
-    std::printf("%s_clips_heard %d clips\n", l, count.clipsHeard);
-    std::printf("%s_clips_with_holes %d clips\n", l, count.clipsWithHoles);
-    std::printf("%s_holes %d holes\n", l, count.holes);
-    std::printf("%s_missing_frames %lld frames\n", l, static_cast<long long>(count.missingFrames));
-    std::printf("%s_holes_outside_machine_stalls %td holes\n", l,
-                static_cast<std::ptrdiff_t>(count.holeFrames.size()) - holesInStalls);
-    std::printf("%s_machine_stalls_over_3ms %zu stalls\n", l, stallProbe.stalls().size());
-    std::printf("%s_machine_stall_max %.1f ms\n", l,
-                static_cast<double>(stallProbe.longestNs()) / 1e6);
     std::printf("%s_capture_missed_cycles %llu cycles\n", l,
                 static_cast<unsigned long long>(capture.missedCycles()));
     std::printf("%s_output_underruns_per_minute %.2f underruns/min\n", l,

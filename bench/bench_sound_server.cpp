@@ -301,21 +301,9 @@ void dropouts(SoundOutput& output, const PulseTestServer& server, const std::str
     const lyravox::bench::DropoutCount count =
             lyravox::bench::countDropouts(recording.samples(), withHeadroom);
     const SteadyTimeNs firstHeardNs = count.holeFrames.empty() ? 0 : recording.heardNs(0);
-    const auto holesInStalls =
-            std::count_if(count.holeFrames.begin(), count.holeFrames.end(), [&](std::size_t f) {
-                return stallProbe.near(firstHeardNs +
-                                       static_cast<SteadyTimeNs>(f) * kNsPerSecond / kSinkRateHz);
-            });
-    std::printf("%sminutes %.2f min\n", l, minutes);
-    std::printf("%sclips_heard %d clips\n", l, count.clipsHeard);
-    std::printf("%sclips_with_holes %d clips\n", l, count.clipsWithHoles);
-    std::printf("%sholes %d holes\n", l, count.holes);
-    std::printf("%smissing_frames %lld frames\n", l, static_cast<long long>(count.missingFrames));
-    std::printf("%sholes_outside_machine_stalls %td holes\n", l,
-                static_cast<std::ptrdiff_t>(count.holeFrames.size()) - holesInStalls);
-    std::printf("%smachine_stalls_over_3ms %zu stalls\n", l, stallProbe.stalls().size());
-    std::printf("%smachine_stall_max %.1f ms\n", l,
-                static_cast<double>(stallProbe.longestNs()) / 1e6);
+    lyravox::bench::printDropouts(label, minutes, count, stallProbe, [&](std::size_t frame) {
+        return firstHeardNs + static_cast<SteadyTimeNs>(frame) * kNsPerSecond / kSinkRateHz;
+    });
     std::printf("%soutput_underruns_per_minute %.2f underruns/min\n", l,
                 static_cast<double>(output.underrunCount() - underrunsBefore) / minutes);
     if (pulse != nullptr)

@@ -19,6 +19,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <span>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <time.h>
@@ -212,5 +213,26 @@ private:
     std::vector<Stall> stalls_;
     std::vector<std::thread> threads_;
 };
+
+// Prints the loop's holes beside the machine's stalls, as `<prefix>holes` and so on: each hole is
+// held against the stalls at its heard time, heardNsOfFrame(frame of the recording) on the
+// steady clock. After stalls.stop().
+template <typename HeardNsOfFrame>
+void printDropouts(const std::string& prefix, double minutes, const DropoutCount& count,
+                   const MachineStallProbe& stalls, HeardNsOfFrame heardNsOfFrame) {
+    const auto holesInStalls =
+            std::count_if(count.holeFrames.begin(), count.holeFrames.end(),
+                          [&](std::size_t frame) { return stalls.near(heardNsOfFrame(frame)); });
+    const char* l = prefix.c_str();
+    std::printf("%sminutes %.2f min\n", l, minutes);
+    std::printf("%sclips_heard %d clips\n", l, count.clipsHeard);
+    std::printf("%sclips_with_holes %d clips\n", l, count.clipsWithHoles);
+    std::printf("%sholes %d holes\n", l, count.holes);
+    std::printf("%smissing_frames %lld frames\n", l, static_cast<long long>(count.missingFrames));
+    std::printf("%sholes_outside_machine_stalls %td holes\n", l,
+                static_cast<std::ptrdiff_t>(count.holeFrames.size()) - holesInStalls);
+    std::printf("%smachine_stalls_over_3ms %zu stalls\n", l, stalls.stalls().size());
+    std::printf("%smachine_stall_max %.1f ms\n", l, static_cast<double>(stalls.longestNs()) / 1e6);
+}
 
 }  // namespace lyravox::bench
