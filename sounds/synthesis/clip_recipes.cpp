@@ -180,12 +180,14 @@ std::vector<ClipRecipe> makeRecipes() {
     // leads only with a lift of its own that the model does not yet account for. The low E's clip
     // starts inside the attack, so its pluck lies a few samples before the clip.
     const double lowEPeakDbfs = 20.0 * std::log10(32767.0 / 32768.0);
+    // The open low E's and B's own lift of their third partial, alone and in a chord.
+    const std::vector<double> thirdPartialLiftDb = {0, 0, 8};
     // clang-format off
     const std::vector<StringRow> strings = {
         // name note samples zeros onset(s) ramp(s) peak(s) peak(dBFS) negative end(dBFS) decay(dB/s)
         {"E",  40, 42400,   0, -0.0001, 0.0003, 0.063, lowEPeakDbfs, true, -32.7, 20.7,
             {.inharmonicity = 5.0e-5, .tuningCents = -0.38, .pluckPositionFraction = 0.19,
-             .partialTrimDb = {0, 0, 8}, .glideCents = 5.0, .seed = 23}},
+             .partialTrimDb = thirdPartialLiftDb, .glideCents = 5.0, .seed = 23}},
         {"A",  45, 53984, 130, 0.0, 0.0008, 0.055, -0.43, false, -39.3, 25.8,
             {.inharmonicity = 1.2e-5, .tuningCents = -0.08, .pluckPositionFraction = 0.195,
              .excitationRolloffDbPerOctave = 7.0, .riseS = -1.0, .glideCents = 40.0, .seed = 12}},
@@ -198,7 +200,7 @@ std::vector<ClipRecipe> makeRecipes() {
              .excitationRolloffDbPerOctave = 5.0, .seed = 50}},
         {"H",  59, 61952, 263, 0.0, 0.0004, 0.023, -0.07, false, -49.1, 29.7,
             {.inharmonicity = 4.5e-5, .tuningCents = -0.3, .pluckPositionFraction = 0.13,
-             .partialTrimDb = {0, 0, 8}, .bodyDriveDb = -4.0,
+             .partialTrimDb = thirdPartialLiftDb, .bodyDriveDb = -4.0,
              .pickNoiseLevel = 0.15, .fastWeight = 0.08, .fastDecayDbPerS = 35.0,
              .decayGrowthPerPartial = 0.02, .riseS = -1.0, .alignedUpToHz = 2500.0, .seed = 15}},
         // The thin plain high E hits the bridge hard for its size: the body's thump is much of
@@ -224,17 +226,17 @@ std::vector<ClipRecipe> makeRecipes() {
     // picked near the bridge, so its second and fourth (G#4, G#5) outgrow its fundamental.
     // Each note: MIDI note, onset (s), gain (dB), decay (dB/s), pick place, rolloff (dB/octave),
     // cresting at the peak, damped at (s), partial trim (dB).
-    recipes.push_back(chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.12, 55.0,
-                                -8.0,
-                                {
-                                        {40, 0.0, 1.5, 32.0, 0.167, 7.0, false, -1.0, {0, 0, 8}},
-                                        {47, 0.12, 3.5, 40.0, 0.2, 9.0, false},
-                                        {52, 0.25, 2.0, 17.6, 0.15, 13.0, true, 1.39},
-                                        {56, 0.38, -0.5, 18.8, 0.125, 4.5, true, 1.39},
-                                        {59, 0.51, -9.0, 20.0, 0.167, 4.0, true, -1.0, {0, 0, 8}},
-                                        {64, 0.622, 3.5, 24.8, 0.18, 8.0, true},
-                                },
-                                101));
+    recipes.push_back(
+            chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.12, 55.0, -8.0,
+                      {
+                              {40, 0.0, 1.5, 32.0, 0.167, 7.0, false, -1.0, thirdPartialLiftDb},
+                              {47, 0.12, 3.5, 40.0, 0.2, 9.0, false},
+                              {52, 0.25, 2.0, 17.6, 0.15, 13.0, true, 1.39},
+                              {56, 0.38, -0.5, 18.8, 0.125, 4.5, true, 1.39},
+                              {59, 0.51, -9.0, 20.0, 0.167, 4.0, true, -1.0, thirdPartialLiftDb},
+                              {64, 0.622, 3.5, 24.8, 0.18, 8.0, true},
+                      },
+                      101));
     // G major picked from the low G upwards, every string plucked on the guitar's body. The low G
     // and the D are struck hard and die fast, so that the G3, B3 and G4, whose partials lead the
     // ring, carry it; the pick meets the low G a sixth of its length from the bridge, which leaves
