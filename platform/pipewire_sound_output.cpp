@@ -3,6 +3,7 @@
 #include "platform/clip_stream.h"
 #include "platform/output_headroom.h"
 #include "platform/realtime_priority.h"
+#include "platform/sound_server_probe.h"
 
 #include <algorithm>
 #include <array>
@@ -64,7 +65,8 @@ struct PipeWireSoundOutput::Connection {
         , clips(kStreamRateHz, ClipStream::HeardTiming{heardDelayNsFor(cyclePeriodNs)}) {}
     ~Connection();
 
-    // Loop thread (or the UI thread before the loop thread runs).
+    // Loop thread.
+    bool makeContext();
     bool connectCore();
     void disconnectCore();
     void scheduleReconnect(std::int64_t afterNs);
@@ -255,8 +257,23 @@ void PipeWireSoundOutput::Connection::onWake(void* data, uint64_t) {
 void PipeWireSoundOutput::Connection::onReconnectTimer(void* data, uint64_t) {
     auto* self = static_cast<Connection*>(data);
     self->disconnectCore();
-    if (!self->connectCore())
+    if (!self->makeContext() || !self->connectCore())
         self->scheduleReconnect(kReconnectIntervalNs);
+}
+
+bool PipeWireSoundOutput::Connection::makeContext() {
+    if (context != nullptr)
+        return true;
+    pw_loop* loop = pw_thread_loop_get_loop(threadLoop);
+    // The real-time client configuration loads PipeWire's real-time module, which gives the data
+    // thread real-time priority the way the desktop grants it (directly where the limits allow,
+    // else through RTKit or the portal) and quietly does without where neither does. Without it
+    // a busy machine delays the data thread past its graph cycle hundreds of times a minute.
+    context = pw_context_new(loop, pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr),
+                             0);
+    if (context == nullptr)
+        context = pw_context_new(loop, nullptr, 0);
+    return context != nullptr;
 }
 
 void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
@@ -334,6 +351,11 @@ void PipeWireSoundOutput::Connection::processAudioThread() noexcept {
 }
 
 std::unique_ptr<PipeWireSoundOutput> PipeWireSoundOutput::connect(Options options) {
+    // Only where a daemon's socket answers (one non-blocking connect): PipeWire's library reads
+    // its configuration and complains on stderr where PipeWire is not installed, and a machine
+    // without a daemon has nothing to gain from it.
+    if (!pipeWireDaemonListening())
+        return nullptr;
     libraryInitOnce();
     auto connection = std::make_unique<Connection>(options);
     Connection& c = *connection;
@@ -341,26 +363,16 @@ std::unique_ptr<PipeWireSoundOutput> PipeWireSoundOutput::connect(Options option
     if (c.threadLoop == nullptr)
         return nullptr;
     pw_loop* loop = pw_thread_loop_get_loop(c.threadLoop);
-    // The real-time client configuration loads PipeWire's real-time module, which gives the data
-    // thread real-time priority the way the desktop grants it (directly where the limits allow,
-    // else through RTKit or the portal) and quietly does without where neither does. Without it
-    // a busy machine delays the data thread past its graph cycle hundreds of times a minute.
-    c.context = pw_context_new(loop,
-                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-    if (c.context == nullptr)
-        c.context = pw_context_new(loop, nullptr, 0);
-    if (c.context == nullptr)
-        return nullptr;
     c.wakeEvent = pw_loop_add_event(loop, Connection::onWake, &c);
     c.reconnectTimer = pw_loop_add_timer(loop, Connection::onReconnectTimer, &c);
     if (c.wakeEvent == nullptr || c.reconnectTimer == nullptr)
         return nullptr;
     // Nothing to play yet: the stream begins stopped for idle and the first start wakes it.
     static_cast<void>(c.clips.enterIdleStop());
-    // Connecting only opens the socket: a daemon that is there but hangs costs nothing here.
-    // Everything is set up before the loop thread runs, so no lock is needed.
-    if (!c.connectCore())
-        return nullptr;
+    // The context and the connection are made on the loop's thread, as every reconnection is:
+    // making the context loads PipeWire's real-time module, which may ask RTKit or the desktop
+    // portal over D-Bus and wait for the answer, and the caller is the user-interface thread.
+    c.scheduleReconnect(1);
     if (pw_thread_loop_start(c.threadLoop) != 0)
         return nullptr;
     return std::unique_ptr<PipeWireSoundOutput>(new PipeWireSoundOutput(std::move(connection)));

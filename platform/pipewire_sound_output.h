@@ -35,7 +35,9 @@ public:
     PipeWireSoundOutput(const PipeWireSoundOutput&) = delete;
     PipeWireSoundOutput& operator=(const PipeWireSoundOutput&) = delete;
 
-    // Null when no PipeWire daemon accepts a connection; never waits for one to reply.
+    // Null when no PipeWire daemon's socket accepts a connection; never waits for one to reply
+    // (the context and the connection are made on the output's own thread, which also finds a
+    // daemon again after it went away).
     static std::unique_ptr<PipeWireSoundOutput> connect(Options options);
 
     void play(std::shared_ptr<const PcmClip> clip, SteadyTimeNs startTimeNs) override;

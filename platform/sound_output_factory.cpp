@@ -41,12 +41,8 @@ std::unique_ptr<SoundOutput> makeSdlOutput() {
 }
 
 std::unique_ptr<SoundOutput> chooseInOrder() {
-    // Only where a daemon's socket is there: PipeWire's library reads its configuration and
-    // complains on stderr where PipeWire is not installed, and a machine without a daemon has
-    // nothing to gain from it.
-    if (pipeWireDaemonListening())
-        if (std::unique_ptr<SoundOutput> pipeWire = makePipeWireSoundOutput())
-            return pipeWire;
+    if (std::unique_ptr<SoundOutput> pipeWire = makePipeWireSoundOutput())
+        return pipeWire;
     if (pulseServerListening())
         return std::make_unique<PulseSoundOutput>();
     return makeSdlOutput();
