@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <optional>
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/mainloop-api.h>
@@ -28,6 +30,37 @@ constexpr pa_sample_spec kSampleSpec = {PA_SAMPLE_S16LE, kOutputSampleRateHz, 1}
 
 pa_usec_t msToUs(int ms) {
     return static_cast<pa_usec_t>(ms) * 1000;
+}
+
+SteadyTimeNs wallClockNowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<SteadyTimeNs>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// When the next frame written will be heard, from the server's last timing report as it came:
+// at its timestamp the frame at the read index was sink_usec from being heard, and every frame
+// written since lies further on at the nominal rate. libpulse's own interpolated latency passes
+// the same reports through a smoother whose estimate drifts by up to a millisecond for seconds
+// at a time, which the heard line would follow; these reports err only by the moment of each
+// reply, held until the next. Empty while the stream does not play (prebuffering, corked) or
+// an index is not yet known.
+std::optional<SteadyTimeNs> reportedHeardNsOfNextWrite(pa_stream* target, SteadyTimeNs nowNs) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(target);
+    if (timing == nullptr || timing->playing == 0 || timing->read_index_corrupt != 0 ||
+        timing->write_index_corrupt != 0)
+        return std::nullopt;
+    // The timestamp is on the wall clock; its age maps it onto steady time.
+    const SteadyTimeNs stampedWallNs =
+            static_cast<SteadyTimeNs>(timing->timestamp.tv_sec) * 1'000'000'000 +
+            static_cast<SteadyTimeNs>(timing->timestamp.tv_usec) * 1000;
+    const SteadyTimeNs ageNs = wallClockNowNs() - stampedWallNs;
+    if (ageNs < 0 || ageNs > 10 * kTimingRefreshNs)
+        return std::nullopt;
+    const std::int64_t aheadFrames = (timing->write_index - timing->read_index) /
+                                     static_cast<std::int64_t>(sizeof(std::int16_t));
+    return nowNs - ageNs + static_cast<SteadyTimeNs>(timing->sink_usec) * 1000 +
+           aheadFrames * 1'000'000'000 / kOutputSampleRateHz;
 }
 
 }  // namespace
@@ -247,16 +280,18 @@ void PulseSoundOutput::Loop::onWritable(pa_stream* target, std::size_t bytes, vo
 // The server asks for `bytes` more: render them, placed by when the server will play them.
 void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     const SteadyTimeNs nowNs = steadyNowNs();
+    const std::optional<SteadyTimeNs> reportedNs = reportedHeardNsOfNextWrite(target, nowNs);
     pa_usec_t latencyUs = 0;
     int negative = 0;
     // Before the first timing report the buffer's own length is the best guess.
-    const bool latencyKnown = pa_stream_get_latency(target, &latencyUs, &negative) >= 0;
+    const bool latencyKnown =
+            reportedNs || pa_stream_get_latency(target, &latencyUs, &negative) >= 0;
     if (!latencyKnown) {
         latencyUs = msToUs(kServerBufferMs);
         negative = 0;
     }
     const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
-    SteadyTimeNs heardNs = nowNs + (negative != 0 ? -latencyNs : latencyNs);
+    SteadyTimeNs heardNs = reportedNs.value_or(nowNs + (negative != 0 ? -latencyNs : latencyNs));
     // The guesses were the buffer's length; the server's first report says where the sound is.
     // Later, while the timing is being refreshed, the followed line goes on without a report
     // rather than taking a guess for one.
