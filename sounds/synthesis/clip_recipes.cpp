@@ -176,9 +176,11 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
 
 std::vector<ClipRecipe> makeRecipes() {
     // The pick's place and bend on each string, the body and each string's own losses set which
-    // partial leads: the A's and D's first, the G's second. The low E's, B's and high E's third
-    // leads only with a lift of its own that the model does not yet account for. The low E's clip
-    // starts inside the attack, so its pluck lies a few samples before the clip.
+    // partial leads: the A's and D's first, the G's second, the high E's third (picked a seventh
+    // of its length from the bridge, its fundamental and second are weak and its seventh all but
+    // missing). The low E's and B's third leads only with a lift of its own that the model does
+    // not yet account for. The low E's clip starts inside the attack, so its pluck lies a few
+    // samples before the clip.
     const double lowEPeakDbfs = 20.0 * std::log10(32767.0 / 32768.0);
     // The open low E's and B's own lift of their third partial, alone and in a chord.
     const std::vector<double> thirdPartialLiftDb = {0, 0, 8};
@@ -206,10 +208,10 @@ std::vector<ClipRecipe> makeRecipes() {
         // The thin plain high E hits the bridge hard for its size: the body's thump is much of
         // what the ear takes for its pluck.
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
-            {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
-             .bodyDriveDb = 3.7, .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005,
-             .fastWeight = 0.06, .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02,
-             .decayScatter = 0.2, .seed = 16}},
+            {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.14, .bodyDriveDb = 4.5,
+             .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005, .fastWeight = 0.06,
+             .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02, .decayScatter = 0.2,
+             .seed = 16}},
     };
     // clang-format on
 
