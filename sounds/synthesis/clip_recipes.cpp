@@ -176,9 +176,11 @@ ClipRecipe chordClip(std::string_view resourceName, std::size_t sampleCount,
 
 std::vector<ClipRecipe> makeRecipes() {
     // The pick's place and bend on each string, the body and each string's own losses set which
-    // partial leads: the A's and D's first, the G's second. The low E's, B's and high E's third
-    // leads only with a lift of its own that the model does not yet account for. The low E's clip
-    // starts inside the attack, so its pluck lies a few samples before the clip.
+    // partial leads: the A's and D's first, the G's second, the high E's third (picked a seventh
+    // of its length from the bridge, its fundamental and second are weak and its seventh all but
+    // missing). The low E's and B's third leads only with a lift of its own that the model does
+    // not yet account for. The low E's clip starts inside the attack, so its pluck lies a few
+    // samples before the clip.
     const double lowEPeakDbfs = 20.0 * std::log10(32767.0 / 32768.0);
     // The open low E's and B's own lift of their third partial, alone and in a chord.
     const std::vector<double> thirdPartialLiftDb = {0, 0, 8};
@@ -206,10 +208,10 @@ std::vector<ClipRecipe> makeRecipes() {
         // The thin plain high E hits the bridge hard for its size: the body's thump is much of
         // what the ear takes for its pluck.
         {"E1", 64, 50304, 646, 0.0, 0.0003, 0.027,  0.0,  true,  -45.7, 32.8,
-            {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.18, .partialTrimDb = {0, 0, 1.5},
-             .bodyDriveDb = 3.7, .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005,
-             .fastWeight = 0.06, .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02,
-             .decayScatter = 0.2, .seed = 16}},
+            {.inharmonicity = 3.0e-5, .pluckPositionFraction = 0.14, .bodyDriveDb = 4.5,
+             .pickNoiseLevel = 0.5, .pickNoiseDurationS = 0.005, .fastWeight = 0.06,
+             .fastDecayDbPerS = 35.0, .decayGrowthPerPartial = 0.02, .decayScatter = 0.2,
+             .seed = 16}},
     };
     // clang-format on
 
@@ -218,8 +220,10 @@ std::vector<ClipRecipe> makeRecipes() {
         recipes.push_back(stringClip(row));
 
     // E major picked from the low E upwards; the fretting fingers on E3 and G#3 lift at 1.39 s.
-    // The low E and the B2 are struck hard and die fast, so the ring belongs to the upper notes,
-    // and E3 and G#3 carry enough of it that lifting them takes about 4 dB off the chord. The
+    // The low E and the B2 are struck hard and die fast, so the ring belongs to the upper notes.
+    // E3 and G#3 are picked softer than they ring: E3's round bend leaves it few of the high
+    // partials that lose most, so by 1.39 s the two carry over half the chord and lifting
+    // them takes about 5 dB off it, while their entries stay below the crest at the peak. The
     // pick meets the low E a sixth of its length from the bridge (no sixth partial, B4) and the
     // open B near a sixth (its third, F#5, strongest); the open low E and B keep the lift of their
     // third partial that their own clips have. E3 bends round (its third, B4, weak); G#3 is
@@ -229,11 +233,11 @@ std::vector<ClipRecipe> makeRecipes() {
     recipes.push_back(
             chordClip("CHORD1", 64768, 202, 0.668, -38.8, 33.9, 0.0016, 0.6, 0.12, 55.0, -8.0,
                       {
-                              {40, 0.0, 1.5, 32.0, 0.167, 7.0, false, -1.0, thirdPartialLiftDb},
-                              {47, 0.12, 3.5, 40.0, 0.2, 9.0, false},
-                              {52, 0.25, 2.0, 17.6, 0.15, 13.0, true, 1.39},
-                              {56, 0.38, -0.5, 18.8, 0.125, 4.5, true, 1.39},
-                              {59, 0.51, -9.0, 20.0, 0.167, 4.0, true, -1.0, thirdPartialLiftDb},
+                              {40, 0.0, 0.5, 32.0, 0.167, 7.0, false, -1.0, thirdPartialLiftDb},
+                              {47, 0.12, 3.0, 40.0, 0.2, 9.0, false},
+                              {52, 0.25, 1.0, 15.0, 0.15, 13.0, true, 1.39},
+                              {56, 0.38, -2.0, 17.0, 0.125, 4.5, true, 1.39},
+                              {59, 0.51, -8.5, 20.0, 0.167, 4.0, true, -1.0, thirdPartialLiftDb},
                               {64, 0.622, 3.5, 24.8, 0.18, 8.0, true},
                       },
                       101));

@@ -360,8 +360,8 @@ TEST(ChordClip, FingersLiftOffE3AndGSharp3At139Seconds) {
                 << noteName(note);
     }
     const double drop = rmsDbfs(between(c, 1.37, 1.39)) - rmsDbfs(between(c, 1.40, 1.42));
-    EXPECT_GT(drop, 3.5);
-    EXPECT_LT(drop, 7.0);
+    EXPECT_GT(drop, 4.5);
+    EXPECT_LT(drop, 6.5);
 }
 
 }  // namespace
