@@ -96,7 +96,17 @@ protected:
         }
     }
 
-    std::unique_ptr<PipeWireSoundOutput> connect() { return PipeWireSoundOutput::connect({}); }
+    // Connected before the test goes on: the output makes its PipeWire context on its own thread,
+    // and libpipewire's user lookup (getpwuid) must not run in two threads at once when a test
+    // then makes a capture of its own.
+    std::unique_ptr<PipeWireSoundOutput> connect() {
+        auto output = PipeWireSoundOutput::connect({});
+        if (output) {
+            EXPECT_TRUE(waitFor(2s, [&] { return output->isConnected(); }))
+                    << "the output never connected";
+        }
+        return output;
+    }
 
     std::unique_ptr<SinkRecording>
     record(const char* name, SinkRecording::Format format = SinkRecording::Format::S16At44100) {

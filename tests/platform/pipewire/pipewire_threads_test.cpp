@@ -81,6 +81,10 @@ TEST(PipeWireOutputThreads, ALoopIdleStopWakeAndDaemonRestartAreHeard) {
 
     auto output = PipeWireSoundOutput::connect({});
     ASSERT_NE(output, nullptr);
+    // The output makes its PipeWire context on its own thread; libpipewire looks up the user with
+    // the non-reentrant getpwuid() whenever a context or loop is made, so the capture's is made
+    // once the output's is there.
+    ASSERT_TRUE(waitFor(2s, [&] { return output->isConnected(); })) << "the output never connected";
     {
         SinkCapture capture(5 * kRateHz);
         ASSERT_TRUE(capture.waitUntilRecording()) << "the sink cannot be captured";
