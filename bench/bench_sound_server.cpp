@@ -125,17 +125,12 @@ public:
     // over a 40 s run, which a nominal-rate map would charge to the output). Reads that came late
     // sit above the line; they are left out and the line fitted again without them.
     SteadyTimeNs heardNs(std::int64_t frame) const {
-        if (!line_)
-            line_ = fitLine();
-        return static_cast<SteadyTimeNs>(line_->atFirstFrameNs +
-                                         static_cast<double>(frame) * line_->frameNs);
+        return static_cast<SteadyTimeNs>(line().atFirstFrameNs +
+                                         static_cast<double>(frame) * line().frameNs);
     }
 
     // How much faster than nominal the sink plays by steady_clock.
-    double sinkRateOffsetPpm() const {
-        heardNs(0);
-        return (1e9 / kSinkRateHz / line_->frameNs - 1) * 1e6;
-    }
+    double sinkRateOffsetPpm() const { return (1e9 / kSinkRateHz / line().frameNs - 1) * 1e6; }
 
     const std::vector<std::int16_t>& samples() const { return samples_; }
 
@@ -182,11 +177,14 @@ private:
         return line;
     }
 
-    Line fitLine() const {
-        std::optional<Line> line;
-        for (const double keepNs : {1e18, 2e6, 0.5e6})
-            line = fitOnce(line, keepNs);
-        return *line;
+    // After stop(): fitted once, on first use.
+    const Line& line() const {
+        if (!line_) {
+            line_ = fitOnce(std::nullopt, 0);
+            for (const double keepNs : {2e6, 0.5e6})
+                line_ = fitOnce(line_, keepNs);
+        }
+        return *line_;
     }
 
     mutable std::optional<Line> line_;
@@ -344,9 +342,8 @@ void dropouts(SoundOutput& output, const PulseTestServer& server, const std::str
     busy.reset();
     const lyravox::bench::DropoutCount count =
             lyravox::bench::countDropouts(recording.samples(), withHeadroom);
-    const SteadyTimeNs firstHeardNs = count.holeFrames.empty() ? 0 : recording.heardNs(0);
     lyravox::bench::printDropouts(label, minutes, count, stallProbe, [&](std::size_t frame) {
-        return firstHeardNs + static_cast<SteadyTimeNs>(frame) * kNsPerSecond / kSinkRateHz;
+        return recording.heardNs(static_cast<std::int64_t>(frame));
     });
     std::printf("%soutput_underruns_per_minute %.2f underruns/min\n", l,
                 static_cast<double>(output.underrunCount() - underrunsBefore) / minutes);

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <pulse/context.h>
 #include <pulse/error.h>
@@ -32,12 +31,6 @@ pa_usec_t msToUs(int ms) {
     return static_cast<pa_usec_t>(ms) * 1000;
 }
 
-SteadyTimeNs wallClockNowNs() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<SteadyTimeNs>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
 // When the next frame written will be heard, from the server's last timing report as it came:
 // at its timestamp the frame at the read index was sink_usec from being heard, and every frame
 // written since lies further on at the nominal rate. libpulse's own interpolated latency passes
@@ -51,11 +44,12 @@ std::optional<SteadyTimeNs> reportedHeardNsOfNextWrite(pa_stream* target, Steady
         timing->write_index_corrupt != 0)
         return std::nullopt;
     // The timestamp is on the wall clock; its age maps it onto steady time.
-    const SteadyTimeNs stampedWallNs =
-            static_cast<SteadyTimeNs>(timing->timestamp.tv_sec) * 1'000'000'000 +
-            static_cast<SteadyTimeNs>(timing->timestamp.tv_usec) * 1000;
-    const SteadyTimeNs ageNs = wallClockNowNs() - stampedWallNs;
-    if (ageNs < 0 || ageNs > 10 * kTimingRefreshNs)
+    timeval now{};
+    pa_gettimeofday(&now);
+    if (pa_timeval_cmp(&timing->timestamp, &now) > 0)
+        return std::nullopt;
+    const auto ageNs = static_cast<SteadyTimeNs>(pa_timeval_diff(&now, &timing->timestamp)) * 1000;
+    if (ageNs > 10 * kTimingRefreshNs)
         return std::nullopt;
     const std::int64_t aheadFrames = (timing->write_index - timing->read_index) /
                                      static_cast<std::int64_t>(sizeof(std::int16_t));
@@ -280,18 +274,17 @@ void PulseSoundOutput::Loop::onWritable(pa_stream* target, std::size_t bytes, vo
 // The server asks for `bytes` more: render them, placed by when the server will play them.
 void PulseSoundOutput::Loop::renderInto(pa_stream* target, std::size_t bytes) {
     const SteadyTimeNs nowNs = steadyNowNs();
-    const std::optional<SteadyTimeNs> reportedNs = reportedHeardNsOfNextWrite(target, nowNs);
+    std::optional<SteadyTimeNs> reportedNs = reportedHeardNsOfNextWrite(target, nowNs);
     pa_usec_t latencyUs = 0;
     int negative = 0;
-    // Before the first timing report the buffer's own length is the best guess.
-    const bool latencyKnown =
-            reportedNs || pa_stream_get_latency(target, &latencyUs, &negative) >= 0;
-    if (!latencyKnown) {
-        latencyUs = msToUs(kServerBufferMs);
-        negative = 0;
+    if (!reportedNs && pa_stream_get_latency(target, &latencyUs, &negative) >= 0) {
+        const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
+        reportedNs = nowNs + (negative != 0 ? -latencyNs : latencyNs);
     }
-    const auto latencyNs = static_cast<SteadyTimeNs>(latencyUs) * 1000;
-    SteadyTimeNs heardNs = reportedNs.value_or(nowNs + (negative != 0 ? -latencyNs : latencyNs));
+    const bool latencyKnown = reportedNs.has_value();
+    // Before the first timing report the buffer's own length is the best guess.
+    SteadyTimeNs heardNs =
+            reportedNs.value_or(nowNs + static_cast<SteadyTimeNs>(msToUs(kServerBufferMs)) * 1000);
     // The guesses were the buffer's length; the server's first report says where the sound is.
     // Later, while the timing is being refreshed, the followed line goes on without a report
     // rather than taking a guess for one.
